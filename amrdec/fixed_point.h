@@ -1,0 +1,60 @@
+// Fixed-point helpers of the decoder, named for their width and overflow behaviour.
+//
+// The decoder computes in plain 32-bit two's-complement arithmetic. A `_wrap` helper wraps
+// modulo 2^32 (or 2^16) through unsigned arithmetic, a `_sat` helper saturates; a plain
+// operator is used only where the value is known to stay in range.
+#ifndef AMRDEC_FIXED_POINT_H
+#define AMRDEC_FIXED_POINT_H
+
+#include <cstdint>
+
+namespace amrnb {
+
+inline constexpr int32_t MAX_16 = 32767;
+inline constexpr int32_t MIN_16 = -32768;
+inline constexpr int32_t MAX_32 = 0x7FFFFFFF;
+inline constexpr int32_t MIN_32 = INT32_MIN;
+
+// Low 16 bits of x as a signed value ("stored as 16 bits").
+constexpr int16_t wrap16(int32_t x) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(x) & 0xFFFFu));
+}
+
+// x clamped to -32768..32767.
+constexpr int16_t sat16(int32_t x) {
+  return static_cast<int16_t>(x > MAX_16 ? MAX_16 : (x < MIN_16 ? MIN_16 : x));
+}
+constexpr int16_t sat16_64(int64_t x) {
+  return static_cast<int16_t>(x > MAX_16 ? MAX_16 : (x < MIN_16 ? MIN_16 : x));
+}
+
+// 32-bit result of a wider value clamped to the int32 range.
+constexpr int32_t sat32(int64_t x) {
+  return static_cast<int32_t>(x > MAX_32 ? MAX_32 : (x < MIN_32 ? MIN_32 : x));
+}
+
+// Wrapping 32-bit arithmetic (modulo 2^32).
+constexpr int32_t add_wrap32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+constexpr int32_t sub_wrap32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+constexpr int32_t mul_wrap32(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
+// Plain 32-bit left shift, bits shifted out are lost (s in 0..31).
+constexpr int32_t shl_wrap32(int32_t x, int32_t s) {
+  return static_cast<int32_t>(static_cast<uint32_t>(x) << s);
+}
+
+// Arithmetic right shift that accepts any count >= 0: a count of 32 or more gives
+// what a shift by the full count would (0 or -1).
+constexpr int32_t shr_full(int32_t x, int32_t s) { return s >= 31 ? (x < 0 ? -1 : 0) : (x >> s); }
+
+// Product of two 16-bit quantities shifted right by 15 without rounding (a Q15 product).
+constexpr int32_t mult_q15(int32_t a, int32_t b) { return (a * b) >> 15; }
+
+}  // namespace amrnb
+
+#endif  // AMRDEC_FIXED_POINT_H
