@@ -1,0 +1,57 @@
+// amrconv SOURCE DESTINATION EVENT_TYPE
+//   event type 1: decode an AMR-in-WAV file into a 16-bit 8000 Hz PCM WAV file
+//   event type 2: copy its AMR frames into an AMR storage file ("#!AMR\n" + frames)
+#include <cstdio>
+#include <cstring>
+
+#include "app/jobs.h"
+
+namespace {
+
+constexpr size_t kPathBufferSize = 260;  // 259 characters and the terminating NUL
+
+constexpr const char* kUsageLines[] = {
+    "\n Invalied Arguments..",
+    "\n ---------------------------------------",
+    "\n Run the Exe with below 2 arguments",
+    "\n 1: Source File Path",
+    "\n 2: Destination File Path",
+    "\n 3: Event Type. 1 For AMR to Wave, 2 For Adding AMR Header.",
+    "\n ---------------------------------------",
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  char source_path[kPathBufferSize];
+  char destination_path[kPathBufferSize];
+  std::memset(source_path, 0, sizeof source_path);
+  std::memset(destination_path, 0, sizeof destination_path);
+
+  if (argc < 4) {
+    for (const char* line : kUsageLines) std::printf("%s", line);
+    std::fflush(stdout);  // show the text before waiting for the key
+    std::getchar();
+    return 1;
+  }
+
+  // Longer paths are refused rather than cut short, so no other file is ever touched.
+  for (int i = 1; i <= 2; ++i) {
+    if (std::strlen(argv[i]) >= kPathBufferSize) {
+      std::printf("\nPath argument %d is longer than %zu characters.", i, kPathBufferSize - 1);
+      return 1;
+    }
+  }
+  std::snprintf(source_path, sizeof source_path, "%s", argv[1]);
+  std::snprintf(destination_path, sizeof destination_path, "%s", argv[2]);
+
+  // Like "%d": leading blanks and a sign are accepted, trailing characters ignored, and
+  // text without a leading number leaves the default.
+  int event_type = -1;
+  std::sscanf(argv[3], "%d", &event_type);
+
+  if (event_type == 1) return RunDecodeJob(source_path, destination_path);
+  if (event_type == 2) return RunHeaderJob(source_path, destination_path);
+  std::printf("\nInvalid Argument. setting to default");
+  return 1;
+}

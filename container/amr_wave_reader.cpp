@@ -1,0 +1,114 @@
+#include "container/amr_wave_reader.h"
+
+#include <cstring>
+
+#include "container/byte_order.h"
+#include "container/platform.h"
+
+const uint8_t FrameSizeTable[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 32, 0, 0, 0, 0, 0, 1};
+
+AMRFileHandler::~AMRFileHandler() { Close(); }
+
+void AMRFileHandler::Close() {
+  if (stream_ != nullptr) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+}
+
+namespace {
+
+// Header fields as the converter prints them: 16-bit fields unsigned, 32-bit fields signed.
+unsigned Field16(const uint8_t* header, int offset) { return LoadLe16(header + offset); }
+long Field32(const uint8_t* header, int offset) {
+  return static_cast<int32_t>(LoadLe32(header + offset));
+}
+
+void PrintFourCc(const char* label_format, const uint8_t* id) {
+  std::printf(label_format, id[0], id[1], id[2], id[3]);
+}
+
+}  // namespace
+
+int32_t ReadAmrWaveHeader(FILE* stream) {
+  uint8_t h[kAmrWaveHeaderSize];
+  std::memset(h, 0, sizeof h);
+  if (stream == nullptr) {
+    std::printf("Can not able to open wave file\n");
+    return kReadNoStream;
+  }
+  std::rewind(stream);
+  ClearLastError();
+  if (std::fread(h, sizeof h, 1, stream) != 1) {
+    std::printf("\nFailed to read AMR File. Error(%d)", GetLastError());
+    return kReadHeaderFailed;
+  }
+
+  PrintFourCc("RIFF header                           :%c%c%c%c\n", h + 0);
+  std::printf("ChunkSize                             :%ld\n", Field32(h, 4));
+  PrintFourCc("WAVE header                           :%c%c%c%c\n", h + 8);
+  PrintFourCc("FMT                                   :%c%c%c%c\n", h + 12);
+  std::printf("Subchunk1Size                         :%ld\n", Field32(h, 16));
+  std::printf("AudioFormat                           :%u\n", Field16(h, 20));
+  std::printf("Number of channels                    :%u\n", Field16(h, 22));
+  std::printf("bitsPerSample                         :%u\n", Field16(h, 34));
+  std::printf("Sampling Rate                         :%ld\n", Field32(h, 24));
+  std::printf("Number of bytes per second            :%ld\n", Field32(h, 28));
+  std::printf("blockAlign                            :%u\n", Field16(h, 32));
+  std::printf("Number of bits used                   :%u\n", Field16(h, 34));
+  std::printf("ExtraformatbytesLen                   :%u\n", Field16(h, 36));
+  std::printf("Extraformatbytes                      :%ld\n", Field32(h, 38));
+  PrintFourCc("Subchunk2ID                           :%c%c%c%c\n", h + 42);
+  std::printf("Subchunk2Size                         :%ld\n", Field32(h, 46));
+  std::printf("Format Dependant Data                 :%ld\n", Field32(h, 50));
+  PrintFourCc("Subchunk3ID                           :%c%c%c%c\n", h + 54);
+  std::printf("Subchunk3Size                         :%ld\n", Field32(h, 58));
+  std::printf("-----------------------------------------------------------\n");
+
+  const unsigned format_tag = Field16(h, 20);
+  if (format_tag != kAmrWaveFormatTag) {
+    std::printf("\nInvalid Encoded Format(%u)", format_tag);
+    return kReadWrongFormat;
+  }
+  return kReadOk;
+}
+
+int32_t ReadAmrFrame(AMRFileHandler* handler, uint8_t* frame, uint32_t* length, int32_t* layout) {
+  FILE* stream = handler != nullptr ? handler->stream() : nullptr;
+  if (stream == nullptr) {
+    std::printf("\nInvalid File Pointer NULL.");
+    return kReadBadArgument;
+  }
+  if (frame == nullptr) {
+    std::printf("\nInvalid Buffer Pointer NULL.");
+    return kReadBadArgument;
+  }
+  if (std::feof(stream)) {
+    std::printf("\nEOF.");
+    return kReadEndOfInput;
+  }
+
+  ClearLastError();
+  *length = static_cast<uint32_t>(std::fread(frame, 1, 1, stream));
+  if (*length == 0) {
+    std::printf("\nRead Length returned 0 bytes. Error(%d)", GetLastError());
+    return kReadEndOfInput;
+  }
+  *layout = 0;
+
+  const uint32_t frame_type = (frame[0] >> 3) & 15u;
+  const uint32_t size = FrameSizeTable[frame_type];
+  std::printf(" B%d L%d", *layout, static_cast<int>(size));
+  if (size < 1) {
+    std::printf("\nInvalid Packet Size..");
+    return kReadInvalidFrameType;
+  }
+
+  ClearLastError();
+  *length += static_cast<uint32_t>(std::fread(frame + 1, 1, size - 1, stream));
+  if (*length == size) return kReadOk;
+
+  std::printf("\n Read Lenght(%d) Error(%d)", static_cast<int>(*length), GetLastError());
+  *length = 0;
+  return kReadEndOfInput;
+}

@@ -1,0 +1,60 @@
+// Reader of AMR-in-WAV sources: a 62-byte RIFF/WAVE header with audio format tag 310,
+// followed by AMR-NB frames in the octet-aligned storage layout up to the end of the file.
+#ifndef CONTAINER_AMR_WAVE_READER_H
+#define CONTAINER_AMR_WAVE_READER_H
+
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr uint32_t kAmrWaveHeaderSize = 62;
+inline constexpr uint16_t kAmrWaveFormatTag = 310;
+// The largest storage-layout frame (12.2 kbit/s: header byte and 31 payload bytes).
+inline constexpr uint32_t kMaxFrameBytes = 32;
+
+// Total frame length in bytes, header byte included, by frame type (bits 6..3 of the
+// header byte). Types 10..14 have no frames of their own and are listed as 0.
+extern const uint8_t FrameSizeTable[16];
+
+// Status codes of the header and frame readers.
+enum ReaderStatus : int32_t {
+  kReadOk = 0,
+  kReadNoStream = 2,
+  kReadEndOfInput = 5,
+  kReadHeaderFailed = 12,
+  kReadWrongFormat = 14,
+  kReadInvalidFrameType = 15,
+  kReadBadArgument = 16,
+};
+
+// Owns the open source stream. A job closes the stream itself on each of its return
+// paths; the destructor closes it only if a job is left while it is still open.
+class AMRFileHandler {
+ public:
+  AMRFileHandler() = default;
+  AMRFileHandler(const AMRFileHandler&) = delete;
+  AMRFileHandler& operator=(const AMRFileHandler&) = delete;
+  virtual ~AMRFileHandler();
+
+  FILE* stream() const { return stream_; }
+  // Takes over an open stream (or null when opening failed).
+  void set_stream(FILE* stream) { stream_ = stream; }
+  // Closes the stream if one is open; afterwards the handler holds none.
+  void Close();
+
+ private:
+  FILE* stream_ = nullptr;
+};
+
+// Rewinds the stream, reads the 62-byte header, prints its fields and checks the format
+// tag. Returns kReadOk with the stream at the first frame, or kReadNoStream,
+// kReadHeaderFailed or kReadWrongFormat.
+int32_t ReadAmrWaveHeader(FILE* stream);
+
+// Reads the next frame into `frame` (kMaxFrameBytes long) and sets `length` to the bytes
+// read and `layout` to 0 (storage layout) once a header byte is read. Returns kReadOk for a
+// complete frame, kReadInvalidFrameType for a frame type of size 0 (length 1),
+// kReadEndOfInput at the end of the file or for a frame cut short (length 0), and
+// kReadBadArgument without a stream or buffer.
+int32_t ReadAmrFrame(AMRFileHandler* handler, uint8_t* frame, uint32_t* length, int32_t* layout);
+
+#endif  // CONTAINER_AMR_WAVE_READER_H
