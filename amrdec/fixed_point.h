@@ -55,6 +55,19 @@ constexpr int32_t shr_full(int32_t x, int32_t s) { return s >= 31 ? (x < 0 ? -1 
 // Product of two 16-bit quantities shifted right by 15 without rounding (a Q15 product).
 constexpr int32_t mult_q15(int32_t a, int32_t b) { return (a * b) >> 15; }
 
+// Left shifts that bring a 16-bit value into 0x4000..0x7FFF (a negative value is replaced by
+// its one's complement first); 0 for 0 and for -1. x must lie in -32768..32767.
+constexpr int32_t norm_s(int32_t x) {
+  if (x == 0 || x == -1) return 0;
+  if (x < 0) x = ~x;
+  int32_t n = 0;
+  while (x < 0x4000) {
+    x <<= 1;
+    ++n;
+  }
+  return n;
+}
+
 }  // namespace amrnb
 
 #endif  // AMRDEC_FIXED_POINT_H
