@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the build and test packages that are missing (Debian 12). Sourced by the
+# tools scripts; installs nothing when everything is present.
+install_missing_packages() {
+  local wanted=(cmake g++ libgtest-dev libbenchmark-dev) missing=() pkg
+  for pkg in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  if ((${#missing[@]} == 0)); then return 0; fi
+
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+      sudo=(sudo -n)
+    else
+      echo "missing packages: ${missing[*]}; run as root or install them first" >&2
+      return 1
+    fi
+  fi
+  echo "installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update </dev/null
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}" </dev/null
+}
