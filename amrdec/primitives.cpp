@@ -1,1 +1,277 @@
-// (being written)
+// Arithmetic and filter primitives of the decoder: division and normalisation, energies,
+// table-interpolated log2 / pow2 / square roots, the order-10 synthesis and inverse filters,
+// LSF/LSP/LP conversions and the comfort-noise pulse generator.
+//
+// Everything is plain 32-bit two's-complement arithmetic; a value saturates only where the
+// routine's comment says so, and sums that may exceed 32 bits wrap through the `_wrap`
+// helpers instead of overflowing.
+#include <algorithm>
+
+#include "fixed_point.h"
+#include "stages.h"
+#include "tables/tables.h"
+
+namespace amrnb {
+
+// Restoring division giving 15 quotient bits: num / den in Q15, 0..32767 (0 <= num, 0 < den).
+int32_t div_s(int32_t num, int32_t den) {
+  if (num >= den) return MAX_16;
+  int64_t rem = num;  // 2 * rem may exceed 31 bits for large denominators
+  int32_t quot = 0;
+  for (int i = 0; i < 15; ++i) {
+    rem <<= 1;
+    quot <<= 1;
+    if (rem >= den) {
+      rem -= den;
+      quot += 1;
+    }
+  }
+  return quot;
+}
+
+// Left shifts that bring |x| (one's complement for negatives) to 0x40000000 or above.
+// 0 and -1 give 31.
+int32_t norm_l(int32_t x) {
+  uint32_t v = static_cast<uint32_t>(x < 0 ? ~x : x);
+  int32_t n = 0;
+  if (v < 0x8000u) { v <<= 16; n += 16; }
+  if (v < 0x800000u) { v <<= 8; n += 8; }
+  if (v < 0x8000000u) { v <<= 4; n += 4; }
+  if (v < 0x20000000u) { v <<= 2; n += 2; }
+  if (v < 0x40000000u) { n += 1; }
+  return n;
+}
+
+// Plain sum of squares; wraps modulo 2^32 when the true sum does not fit.
+int32_t sum_sq(int32_t n, const int16_t* x) {
+  uint32_t acc = 0;
+  for (int32_t i = 0; i < n; ++i) acc += static_cast<uint32_t>(x[i] * x[i]);
+  return static_cast<int32_t>(acc);
+}
+
+// Sum of squares that stops at 0x3FFFFFFF (half the saturated doubled energy).
+int32_t sum_sq_sat(int32_t n, const int16_t* x) {
+  constexpr int32_t kLimit = 0x3FFFFFFF;
+  int32_t acc = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    acc += x[i] * x[i];  // acc < 2^30 before the addition, so this stays below 2^31
+    if (acc >= kLimit) return kLimit;
+  }
+  return acc;
+}
+
+// Doubled energy of a subframe scaled down by 4, saturated at 0x7FFFFFFF.
+int32_t energy_old(const int16_t* x) {
+  uint32_t acc = 0;  // at most 40 * 8192^2, which fits in 32 unsigned bits
+  for (int i = 0; i < L_SUBFR; ++i) {
+    const int32_t s = x[i] >> 2;
+    acc += static_cast<uint32_t>(s * s);
+  }
+  if (acc > 0x3FFFFFFFu) return MAX_32;
+  return static_cast<int32_t>(acc * 2u);
+}
+
+namespace {
+
+// Linear interpolation shared by the table-driven routines: table entry i of a normalised
+// value y plus the fraction taken from the 16 bits below the index. Result in Q16 of the table.
+inline int32_t InterpolateQ16(const int16_t* tbl, int32_t i, int32_t y) {
+  const int32_t a = (y >> 9) & 0xFFFE;
+  return (tbl[i] << 16) - (tbl[i] - tbl[i + 1]) * a;
+}
+
+}  // namespace
+
+// 1 / sqrt(x): Q30 result for x in Q0; 0x3FFFFFFF for x <= 0.
+int32_t Inv_sqrt(int32_t x) {
+  if (x <= 0) return 0x3FFFFFFF;
+  const int32_t e = norm_l(x);
+  int32_t y = x << e;
+  const int32_t exp = 30 - e;
+  if ((exp & 1) == 0) y >>= 1;
+  const int32_t i = y >> 25;  // 16..63
+  const int32_t t = InterpolateQ16(inv_sqrt_tbl, i - 16, y);
+  return t >> ((exp >> 1) + 1);
+}
+
+void Log2_norm(int32_t x, int32_t e, int32_t* exponent, int32_t* fraction) {
+  if (x <= 0) {
+    *exponent = 0;
+    *fraction = 0;
+    return;
+  }
+  const int32_t i = x >> 25;  // 32..63 for a normalised x
+  const int32_t t = InterpolateQ16(log2_tbl, i - 32, x);
+  *fraction = t >> 16;
+  *exponent = 30 - e;
+}
+
+void Log2(int32_t x, int32_t* exponent, int32_t* fraction) {
+  if (x <= 0) {
+    *exponent = 0;
+    *fraction = 0;
+    return;
+  }
+  const int32_t e = norm_l(x);
+  Log2_norm(x << e, e, exponent, fraction);
+}
+
+// 2^(exponent + fraction / 32768), rounded to nearest (halves upward); 0 below 2^-1.
+int32_t Pow2(int32_t exponent, int32_t fraction) {
+  const int32_t i = fraction >> 10;             // 0..31
+  const int32_t a = (fraction & 0x3FF) << 5;
+  const int32_t t = (pow2_tbl[i] << 16) - 2 * (pow2_tbl[i] - pow2_tbl[i + 1]) * a;
+  const int32_t s = 30 - exponent;
+  if (s > 31) return 0;
+  if (s == 0) return t;
+  // Exponents above 30 lie outside the decoder's use; saturate like a widening shift would.
+  if (s < 0) return sat32(static_cast<int64_t>(t) << std::min(-s, 32));
+  return (t >> s) + ((t >> (s - 1)) & 1);
+}
+
+// Square root of x as a Q31 mantissa of the normalised value and an even shift count:
+// sqrt(x) = mantissa * 2^(-15.5 - shift / 2).
+int32_t sqrt_l_exp(int32_t x, int32_t* shift) {
+  if (x <= 0) {
+    *shift = 0;
+    return 0;
+  }
+  const int32_t e = norm_l(x) & ~1;
+  const int32_t y = x << e;
+  const int32_t i = y >> 25;  // 16..63
+  *shift = e;
+  return InterpolateQ16(sqrt_l_tbl, i - 16, y);
+}
+
+// All-pole synthesis 1/A(z) over one subframe. The sum wraps in 32 bits; each output is
+// rounded and clamped to 16 bits. y[-10..-1] hold the previous outputs; y may be x.
+void Syn_filt(const int16_t* a, const int16_t* x, int16_t* y) {
+  for (int n = 0; n < L_SUBFR; ++n) {
+    int32_t acc = x[n] * 4096;
+    for (int j = 1; j <= M; ++j) acc = sub_wrap32(acc, a[j - 1] * y[n - j]);
+    y[n] = sat16(add_wrap32(acc, 2048) >> 12);
+  }
+}
+
+// Inverse filter A(z) over one subframe; x[-10..-1] are the previous input samples.
+// The result keeps only its low 16 bits.
+void Residu(const int16_t* a, const int16_t* x, int16_t* y) {
+  for (int n = 0; n < L_SUBFR; ++n) {
+    int32_t acc = x[n] * 4096;
+    for (int j = 1; j <= M; ++j) acc = add_wrap32(acc, a[j - 1] * x[n - j]);
+    y[n] = wrap16(add_wrap32(acc, 2048) >> 12);
+  }
+}
+
+// x = round((x * gx + u * gu) << shift >> 15), clamped to 16 bits; the sum and the shift wrap.
+void Exc_combine(int16_t* x, const int16_t* u, int32_t gx, int32_t gu, int32_t shift) {
+  for (int n = 0; n < L_SUBFR; ++n) {
+    int32_t v = add_wrap32(mul_wrap32(x[n], gx), mul_wrap32(u[n], gu));
+    v = shl_wrap32(v, shift);
+    x[n] = sat16(add_wrap32(v, 0x4000) >> 15);
+  }
+}
+
+// LSF (Q15 of f/fs, 0..16383) to LSP (cosine, Q15) by table interpolation.
+void Lsf_lsp(const int32_t* lsf, int32_t* lsp) {
+  for (int i = 0; i < M; ++i) {
+    const int32_t f = std::clamp(lsf[i], 0, 16383);  // keeps the lookup inside the table
+    const int32_t k = f >> 8;
+    const int32_t frac = f & 0xFF;
+    lsp[i] = lsp_cos_tbl[k] + (((lsp_cos_tbl[k + 1] - lsp_cos_tbl[k]) * frac) >> 8);
+  }
+}
+
+// LSP to LSF: one downward search through the cosine table shared by all ten elements,
+// then interpolation with the segment's inverse slope.
+void Lsp_lsf(const int32_t* lsp, int32_t* lsf) {
+  int32_t k = 63;
+  for (int i = M - 1; i >= 0; --i) {
+    while (k > 0 && lsp_cos_tbl[k] < lsp[i]) --k;
+    lsf[i] = ((lsp_slope_tbl[k] * (lsp[i] - lsp_cos_tbl[k]) + 2048) >> 12) + (k << 8);
+  }
+}
+
+// Enforces a minimum distance of 205 (about 50 Hz) between consecutive LSFs, from the bottom up.
+void Reorder_lsf(int32_t* lsf) {
+  constexpr int32_t kMinDist = 205;
+  int32_t lower = kMinDist;
+  for (int i = 0; i < M; ++i) {
+    if (lsf[i] < lower) lsf[i] = lower;
+    lower = lsf[i] + kMinDist;
+  }
+}
+
+namespace {
+
+// Twice the Q22 x Q15 product, in Q22: (f * q) >> 14 from the exact 64-bit product.
+inline int32_t MulPol(int32_t f, int32_t q) {
+  return static_cast<int32_t>(static_cast<uint32_t>((static_cast<int64_t>(f) * q) >> 14));
+}
+
+}  // namespace
+
+// Polynomial coefficients f[0..5] (Q22) of prod (1 - 2 q_i z^-1 + z^-2) over the five LSPs
+// lsp[0], lsp[2], ..., lsp[8].
+void Get_lsp_pol(const int32_t* lsp, int32_t* f) {
+  f[0] = 0x400000;  // 1.0
+  f[1] = sub_wrap32(0, shl_wrap32(lsp[0], 8));  // -2 * q0
+  for (int i = 2; i <= 5; ++i) {
+    const int32_t q = lsp[2 * (i - 1)];
+    f[i] = sub_wrap32(shl_wrap32(f[i - 2], 1), MulPol(f[i - 1], q));
+    for (int j = i - 1; j >= 2; --j) f[j] = sub_wrap32(add_wrap32(f[j], f[j - 2]), MulPol(f[j - 1], q));
+    f[1] = sub_wrap32(f[1], shl_wrap32(q, 8));
+  }
+}
+
+// LSP vector to LP coefficients a1..a10 (Q12); a0 is not written.
+void Lsp_Az(const int32_t* lsp, int16_t* a) {
+  int32_t f1[6];
+  int32_t f2[6];
+  Get_lsp_pol(lsp, f1);
+  Get_lsp_pol(lsp + 1, f2);
+  for (int i = 5; i >= 1; --i) {
+    f1[i] = add_wrap32(f1[i], f1[i - 1]);
+    f2[i] = sub_wrap32(f2[i], f2[i - 1]);
+  }
+  // Q22 -> Q12 with rounding on bit 10.
+  auto round_q12 = [](int32_t v) { return wrap16((v >> 11) + ((v >> 10) & 1)); };
+  for (int i = 1; i <= 5; ++i) {
+    a[i - 1] = round_q12(add_wrap32(f1[i], f2[i]));
+    a[10 - i] = round_q12(sub_wrap32(f1[i], f2[i]));
+  }
+}
+
+// Three quarters of the old vector plus one quarter of the new one.
+void Lsp_mix_quarter(const int32_t* old_lsp, const int32_t* new_lsp, int32_t* out) {
+  for (int i = 0; i < M; ++i) out[i] = old_lsp[i] + (new_lsp[i] >> 2) - (old_lsp[i] >> 2);
+}
+
+// Comfort-noise generator: a 31-bit linear feedback shift register (taps at bits 0 and 28).
+// Returns the next no_bits output bits, the first one most significant.
+int32_t pseudonoise(int32_t* shift_reg, int32_t no_bits) {
+  int32_t s = *shift_reg;
+  int32_t out = 0;
+  for (int32_t i = 0; i < no_bits; ++i) {
+    const int32_t bit = s & 1;
+    const int32_t feedback = bit ^ ((s >> 28) & 1);
+    out = (out << 1) | bit;
+    s >>= 1;
+    if (feedback) s |= 0x40000000;
+  }
+  *shift_reg = s;
+  return out;
+}
+
+// Comfort-noise innovation: one pulse of +-amplitude/8 on each of the ten tracks k, at a
+// random position p * 10 + k (p in 0..3).
+void build_CN_code(int32_t amplitude, int32_t* seed, int16_t* code) {
+  std::fill_n(code, L_SUBFR, int16_t{0});
+  for (int k = 0; k < 10; ++k) {
+    const int32_t p = pseudonoise(seed, 2);
+    const int32_t sign = pseudonoise(seed, 1);
+    code[p * 10 + k] = wrap16(sign ? (amplitude >> 3) : (sub_wrap32(0, amplitude) >> 3));
+  }
+}
+
+}  // namespace amrnb
