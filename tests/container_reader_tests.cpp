@@ -21,7 +21,7 @@ struct Source {
   AMRFileHandler handler;
 };
 
-TEST(AmrWaveHeader, PrintsFieldsUnsignedAndSignedAndChecksTag) {
+TEST(AmrWaveHeader, PrintsSixteenBitFieldsUnsignedAndThirtyTwoBitFieldsSigned) {
   Bytes bytes = AmrWaveHeader();
   bytes[4] = bytes[5] = bytes[6] = bytes[7] = 0xFF;  // ChunkSize -1 as a signed 32-bit field
   bytes[22] = bytes[23] = 0xFF;                      // 65535 channels as an unsigned 16-bit field
@@ -31,23 +31,9 @@ TEST(AmrWaveHeader, PrintsFieldsUnsignedAndSignedAndChecksTag) {
   EXPECT_EQ(ReadAmrWaveHeader(src.handler.stream()), 0);
   EXPECT_EQ(GetCapturedStdout(), HeaderLines("-1", "65535", "310"));
   EXPECT_EQ(std::ftell(src.handler.stream()), 62);
-
-  bytes[20] = 1;
-  bytes[21] = 0;
-  Source wrong_tag(bytes);
-  CaptureStdout();
-  EXPECT_EQ(ReadAmrWaveHeader(wrong_tag.handler.stream()), 14);
-  EXPECT_EQ(GetCapturedStdout(), HeaderLines("-1", "65535", "1") + "\nInvalid Encoded Format(1)");
 }
 
-TEST(AmrWaveHeader, RefusesShortFileAndMissingStream) {
-  Bytes short_header = AmrWaveHeader();
-  short_header.pop_back();
-  Source src(short_header);
-  CaptureStdout();
-  EXPECT_EQ(ReadAmrWaveHeader(src.handler.stream()), 12);
-  EXPECT_EQ(GetCapturedStdout(), "\nFailed to read AMR File. Error(0)");
-
+TEST(AmrWaveHeader, RefusesMissingStream) {
   CaptureStdout();
   EXPECT_EQ(ReadAmrWaveHeader(nullptr), 2);
   EXPECT_EQ(GetCapturedStdout(), "Can not able to open wave file\n");
@@ -92,19 +78,6 @@ TEST(AmrFrameReader, ReadsEveryFrameTypeBackToBack) {
   CaptureStdout();
   EXPECT_EQ(ReadAmrFrame(&src.handler, buffer, &length, &layout), 5);
   EXPECT_EQ(GetCapturedStdout(), "\nEOF.");
-}
-
-TEST(AmrFrameReader, TruncatedFrameEndsInputWithLengthZero) {
-  Bytes bytes = Frame(0);
-  bytes.resize(5);
-  Source src(bytes);
-  uint8_t buffer[kMaxFrameBytes] = {};
-  uint32_t length = 0;
-  int32_t layout = -1;
-  CaptureStdout();
-  EXPECT_EQ(ReadAmrFrame(&src.handler, buffer, &length, &layout), 5);
-  EXPECT_EQ(GetCapturedStdout(), " B0 L13\n Read Lenght(5) Error(0)");
-  EXPECT_EQ(length, 0u);
 }
 
 TEST(AmrFrameReader, RefusesMissingStreamOrBuffer) {
