@@ -1,1 +1,155 @@
-// (being written)
+// Formant post-filter with tilt compensation and gain control, and the output high-pass.
+//
+// Post_Filter shapes each 40-sample subframe of synthesized speech by A(z/g_num) / A(z/g_den),
+// compensates the spectral tilt that this adds, and scales the result back toward the energy
+// of the unfiltered speech. Post_Process then removes the DC with a second-order high-pass,
+// doubles the signal and clears the three lowest bits of every output sample.
+#include <algorithm>
+#include <cstdint>
+
+#include "decoder_state.h"
+#include "fixed_point.h"
+#include "stages.h"
+#include "tables/tables.h"
+
+namespace amrnb {
+
+namespace {
+
+constexpr int L_IMPULSE = 22;          // samples of the impulse response used for the tilt
+constexpr int32_t kAgcFactor = 29491;  // 0.9 in Q15: gain smoothing of agc
+
+// Coefficients a[i] * gamma[i] with rounding, kept as 16 bits.
+void WeightCoefficients(const int16_t* a, const int16_t* gamma, int16_t* out) {
+  for (int i = 0; i < M; ++i) out[i] = wrap16((a[i] * gamma[i] + 16384) >> 15);
+}
+
+// Energy measure of the gain control: the sum of squares / 8, or, where that sum reaches
+// the limit, the doubled energy of the signal scaled down by 4.
+int32_t AgcEnergy(const int16_t* x) {
+  const int32_t s = sum_sq_sat(L_SUBFR, x);
+  return s == 0x3FFFFFFF ? energy_old(x) : s >> 3;
+}
+
+}  // namespace
+
+int32_t Tilt_factor(const int16_t* den, int16_t* h) {
+  // All-pole filtering of h in place; h[-10..-1] are zero, so the filter starts at rest.
+  for (int n = 0; n < L_IMPULSE; ++n) {
+    int32_t acc = h[n] * 4096;
+    for (int j = 1; j <= M; ++j) acc = sub_wrap32(acc, den[j - 1] * h[n - j]);
+    h[n] = sat16(add_wrap32(acc, 2048) >> 12);
+  }
+
+  uint32_t energy = 0;
+  for (int n = 1; n < L_IMPULSE; ++n) energy += static_cast<uint32_t>(h[n] * h[n]);
+  energy = std::min<uint32_t>(energy, 0x3FFFFFFF);
+  int32_t r0 = (static_cast<int32_t>(energy) + 16777216 /* h[0]^2 */) >> 15;
+  if (r0 > MAX_16) r0 = MAX_16;
+
+  int32_t corr = 0;
+  for (int n = 0; n < L_IMPULSE - 1; ++n) corr = add_wrap32(corr, h[n] * h[n + 1]);
+  int32_t r1 = corr >> 15;
+  if (r1 > MAX_16) r1 = MAX_16;
+
+  if (r1 <= 0) return 0;
+  return div_s((r1 * 26214 /* 0.8 in Q15 */) >> 15, r0);
+}
+
+void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
+  int32_t s = AgcEnergy(sig_out);
+  if (s == 0) {
+    st.past_gain = 0;
+    return;
+  }
+  const int32_t exp_out = norm_l(s) - 1;
+  s = exp_out >= 0 ? shl_wrap32(s, exp_out) : s >> 1;
+  const int32_t gain_out = (s + 0x8000) >> 16;
+
+  // g0 = 0.1 * sqrt(energy in / energy out): the per-sample step toward the target gain.
+  int32_t g0 = 0;
+  int32_t s_in = AgcEnergy(sig_in);
+  if (s_in != 0) {
+    const int32_t exp_in = norm_l(s_in);
+    s_in = shl_wrap32(s_in, exp_in);
+    const int32_t gain_in = s_in > MAX_32 - 0x8000 ? MAX_16 : (s_in + 0x8000) >> 16;
+
+    const int32_t q = div_s(gain_out, gain_in);
+    const int32_t sh = 7 + exp_in - exp_out;
+    int32_t z;
+    if (sh > 0) {
+      if (sh > 31) {
+        z = q == 0 ? 0 : MAX_32;
+      } else {
+        z = shl_wrap32(q, sh);
+        if (z < 0) z = MAX_32;
+      }
+    } else {
+      z = shr_full(q, -sh);
+    }
+    int32_t g = (Inv_sqrt(z) + 64) >> 7;
+    if (g < 0 || g > MAX_16) g = MAX_16;
+    g0 = (g * 3276 /* 1 - 0.9 in Q15 */) >> 15;
+  }
+
+  int32_t gain = st.past_gain;  // Q12
+  for (int n = 0; n < L_SUBFR; ++n) {
+    gain = ((gain * kAgcFactor) >> 15) + g0;
+    sig_out[n] = sat16((sig_out[n] * gain) >> 12);
+  }
+  st.past_gain = gain;
+}
+
+void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
+  const bool high_rate = mode == MR122 || mode == MR102;
+  const int16_t* gamma_num = high_rate ? gamma3_MR122 : gamma3;
+  const int16_t* gamma_den = high_rate ? gamma4_MR122 : gamma4;
+
+  const int16_t* speech = scr.synth();
+  int16_t* out = scr.pf_out();
+  std::copy_n(st.mem_syn_pst, M, out - M);
+
+  for (int k = 0; k < 4; ++k) {
+    const int16_t* a = scr.A_t + k * M;
+    int16_t* r = out + k * L_SUBFR;
+    int16_t num[M], den[M];
+    WeightCoefficients(a, gamma_num, num);
+    WeightCoefficients(a, gamma_den, den);
+
+    Residu(num, speech + k * L_SUBFR, r);
+
+    int16_t h_buf[M + L_IMPULSE] = {};
+    int16_t* h = h_buf + M;
+    h[0] = 4096;  // 1.0 in Q12
+    std::copy_n(num, M, h + 1);
+    const int32_t tilt = Tilt_factor(den, h);
+
+    // First-order tilt compensation 1 - tilt z^-1, from the last sample down.
+    const int16_t last = r[L_SUBFR - 1];
+    for (int n = L_SUBFR - 1; n > 0; --n) r[n] = wrap16(r[n] - ((tilt * r[n - 1]) >> 15));
+    r[0] = wrap16(r[0] - ((tilt * st.mem_pre) >> 15));
+    st.mem_pre = last;
+
+    Syn_filt(den, r, r);
+  }
+  std::copy_n(out + L_FRAME - M, M, st.mem_syn_pst);
+
+  for (int k = 0; k < 4; ++k) agc(st, speech + k * L_SUBFR, out + k * L_SUBFR);
+}
+
+void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
+  // 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2), output doubled.
+  for (int n = 0; n < L_FRAME; ++n) {
+    const int32_t x0 = in[n];
+    const int32_t feedback = static_cast<int32_t>((int64_t{st.y1} * 31672) >> 16) +
+                             static_cast<int32_t>((int64_t{st.y2} * -15334) >> 16);
+    const int32_t t = add_wrap32(feedback, 7699 * (x0 - 2 * st.x1 + st.x2));
+    out[n] = wrap16(sat16((t + 2048) >> 12) & 0xFFF8);
+    st.x2 = st.x1;
+    st.x1 = x0;
+    st.y2 = st.y1;
+    st.y1 = 4 * std::clamp(t, -0x10000000, 0x0FFFFFFF);
+  }
+}
+
+}  // namespace amrnb
