@@ -1,1 +1,105 @@
-// (being written)
+// Per-frame entry of the decoder: unpacking, frame type to mode and receive type mapping,
+// decoder homing (3GPP TS 26.073), then the core, the post-filter and the output high-pass.
+#include <algorithm>
+#include <cstdint>
+
+#include "amrnb_decoder.h"
+#include "decoder_state.h"
+#include "stages.h"
+#include "tables/tables.h"
+#include "trace.h"
+
+namespace amrnb {
+
+namespace {
+
+constexpr int16_t EHF_MASK = 0x0008;  // output sample of a frame answered by the homing test
+
+// True when the first `count` parameters equal those of the mode's decoder homing frame.
+bool MatchesHomingFrame(const int16_t* parm, int32_t mode, int32_t count) {
+  const int16_t* homing = dhf_by_mode[mode].values;
+  return std::equal(parm, parm + count, homing);
+}
+
+}  // namespace
+
+int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
+                          int16_t* output, int32_t input_layout, DecodeTrace* trace) {
+  DecoderState& st = *state;
+  DecoderScratch& scr = *scratch;
+
+  int32_t sid_mode = 0;   // the SID's mode indication; the previous mode for no data
+  bool homing = false;    // the frame equals its mode's homing frame
+  int32_t rx = RX_SPEECH_GOOD;
+  int32_t bfi = 0;
+  int32_t ft = 0;
+  if (input_layout != 0) {
+    ft = UnpackIf2Frame(frame, scr.parm, &rx, &sid_mode);
+  } else {
+    int16_t quality = 1;
+    ft = UnpackStorageFrame(frame, scr.parm, &rx, &sid_mode, &quality);
+    bfi = 1 - quality;
+  }
+
+  int32_t mode = ft;
+  if (ft != FT_SID) {
+    if (rx == RX_SPEECH_BAD) {
+      // An invalid frame type: lost speech, or a lost SID inside a comfort-noise period.
+      if (st.prev_ft > RX_SPEECH_BAD) {
+        rx = RX_SID_BAD;
+        mode = MRDTX;
+      } else {
+        mode = st.prev_mode;
+      }
+    } else if (rx == RX_NO_DATA) {
+      mode = st.prev_mode;
+      sid_mode = st.prev_mode;
+    }
+  }
+  if (bfi == 1) rx = mode < MRDTX ? RX_SPEECH_BAD : RX_SID_BAD;
+
+  const bool speech_mode = mode >= MR475 && mode <= MR122;
+  const int32_t core_mode = mode == MRDTX ? sid_mode : mode;
+  if (trace) trace->Params(ft, rx, core_mode, scr.parm);
+
+  // After a homing frame, a frame whose first subframe matches is answered with the fixed
+  // pattern instead of being decoded.
+  if (st.reset_flag_old == 1 && speech_mode) {
+    homing = MatchesHomingFrame(scr.parm, mode, prmnofsf[mode]);
+  }
+  const bool answered = homing;
+  if (answered) {
+    std::fill_n(output, L_FRAME, EHF_MASK);
+  } else {
+    Decoder_amr_traced(scr, st, core_mode, rx, trace);
+    Post_Filter(st, core_mode, scr);
+    if (trace) {
+      trace->PostFilter(st.past_gain, st.mem_pre);
+      trace->Post(scr.pf_out());
+    }
+    Post_Process(st, scr.pf_out(), output);
+    if (trace) trace->HighPass(st.x2, st.x1, st.y2, st.y1);
+  }
+
+  if (st.reset_flag_old == 0 && speech_mode) {
+    homing = MatchesHomingFrame(scr.parm, mode, prmno[mode]);
+  }
+  if (homing) ResetDecoder(MR475, &st);
+
+  st.prev_ft = rx;
+  st.reset_flag_old = homing ? 1 : 0;
+  st.prev_mode = rx == RX_SPEECH_GOOD ? mode : sid_mode;
+
+  if (trace) {
+    if (answered) trace->Frame(FramePath::kHoming, rx, core_mode, 0, st.state);
+    trace->FrameEnd(st.dtxGlobalState);
+  }
+  return AMRNBDEC_OK;
+}
+
+int32_t DecodeFrame(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
+                    int32_t input_layout) {
+  return DecodeFrameTraced(frame, state, scratch, output, input_layout, nullptr);
+}
+
+}  // namespace amrnb

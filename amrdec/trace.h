@@ -1,0 +1,67 @@
+// Internal observation hooks of the two conductors (Decoder_amr and DecodeFrame).
+//
+// A DecodeTrace receives the values between the stages of one frame, so that a test can
+// compare them with reference traces and name the first stage that differs. Decoding
+// through DecodeFrame passes no trace: every hook is then skipped behind one pointer test,
+// and the decoder keeps no trace state of its own.
+#ifndef AMRDEC_TRACE_H
+#define AMRDEC_TRACE_H
+
+#include <cstdint>
+
+#include "decoder_state.h"
+
+namespace amrnb {
+
+// Which way a frame went through the decoder.
+enum class FramePath : int32_t { kSpeech, kComfortNoise, kHoming };
+
+// The values of one speech subframe, as the core used them.
+struct SubframeTrace {
+  int32_t T0;             // lag given to the adaptive codebook, after concealment
+  int32_t T0_frac;
+  int32_t gain_pit;       // after decoding/concealment and its update, before the noise limit
+  int32_t gain_code;      // after the code gain update
+  int32_t gain_code_mix;  // as given to phase dispersion
+  int32_t pit_sharp;      // doubled sharpening factor
+  int32_t excEnergy;      // before energy control
+  int32_t dispersed;      // 1 when phase dispersion produced the innovation
+};
+
+class DecodeTrace {
+ public:
+  virtual ~DecodeTrace() = default;
+
+  // DecodeFrame, after the frame type mapping: the unpacked parameters (before any
+  // substitution), the receive type and speech mode handed on to the core.
+  virtual void Params(int32_t frame_type, int32_t rx_type, int32_t mode, const int16_t* parm) = 0;
+  // Start of a frame's records. On the speech path `state` is the bad-frame counter after
+  // classification; otherwise it is the field's value after the frame.
+  virtual void Frame(FramePath path, int32_t rx_type, int32_t mode, int32_t bfi, int32_t state) = 0;
+  virtual void LspNew(const int32_t* lsp_new) = 0;
+  virtual void LspMid(const int32_t* lsp_mid) = 0;
+  virtual void Az(const int16_t* A_t) = 0;  // 4 x 10 coefficients
+  virtual void Subframe(int32_t k, const SubframeTrace& sf) = 0;
+  virtual void Background(int32_t inBackgroundNoise, int32_t voicedHangover) = 0;
+  virtual void ComfortNoise(const DtxDecState& dtx) = 0;
+  virtual void PostFilter(int32_t past_gain, int32_t mem_pre) = 0;
+  virtual void HighPass(int32_t x2, int32_t x1, int32_t y2, int32_t y1) = 0;
+  // 160 samples each; neither is reported for a frame answered by the homing test.
+  virtual void Synth(const int16_t* synth) = 0;
+  virtual void Post(const int16_t* post) = 0;
+  // Last hook of every frame, with the DTX state after DecodeFrame's work.
+  virtual void FrameEnd(int32_t dtxGlobalState) = 0;
+};
+
+// Decode the core of one frame (defined in decoder_core.cpp); Decoder_amr calls it with
+// no trace.
+void Decoder_amr_traced(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
+                        DecodeTrace* trace);
+
+// DecodeFrame with observation hooks; DecodeFrame calls it with no trace.
+int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
+                          int16_t* output, int32_t input_layout, DecodeTrace* trace);
+
+}  // namespace amrnb
+
+#endif  // AMRDEC_TRACE_H
