@@ -1,1 +1,79 @@
-// (being written)
+// Bitstream unpacking: the bytes of one frame to the 57-entry parameter vector.
+//
+// Both layouts carry the same payload bits in the same order (TS 26.101 Annex B ordering);
+// they differ in the header and in the bit order within a byte. The per-mode bit-order
+// tables map payload bit k to a (parameter, weight) pair, so unpacking is one table-driven
+// pass that adds the weight of every set bit. The caller's bytes are read, never modified.
+#include <algorithm>
+
+#include "stages.h"
+#include "tables/tables.h"
+
+namespace amrnb {
+
+namespace {
+
+// Payload bit k of a frame, as the storage layout and the IF2 layout place it.
+struct StorageBits {
+  const uint8_t* frame;
+  // Payload starts at byte 1, most significant bit first.
+  int32_t operator()(int32_t k) const { return (frame[1 + (k >> 3)] >> (7 - (k & 7))) & 1; }
+};
+struct If2Bits {
+  const uint8_t* frame;
+  // The four frame-type bits occupy the low half of byte 0; payload follows, least significant
+  // bit first.
+  int32_t operator()(int32_t k) const { return (frame[(k + 4) >> 3] >> ((k + 4) & 7)) & 1; }
+};
+
+template <typename Bits>
+void Scatter(const Bits& bit, const BitOrderTable& order, int16_t* parm) {
+  for (int32_t k = 0; k < order.count; ++k) {
+    if (bit(k)) parm[order.bits[k].index] = static_cast<int16_t>(parm[order.bits[k].index] + order.bits[k].weight);
+  }
+}
+
+// Speech and SID payloads, shared by both layouts; returns the receive type for FT 0..7 and
+// 9..15 and leaves SID's STI and mode bits to the caller.
+template <typename Bits>
+int32_t ScatterPayload(int32_t ft, const Bits& bit, int16_t* parm) {
+  std::fill_n(parm, MAX_PRM, int16_t{0});
+  if (ft <= FT_MR122 || ft == FT_SID) {
+    Scatter(bit, bitorder_by_mode[ft], parm);
+    return RX_SPEECH_GOOD;
+  }
+  return ft == FT_NO_DATA ? RX_NO_DATA : RX_SPEECH_BAD;
+}
+
+constexpr int32_t kSidBits = 35;  // comfort-noise parameter bits before STI
+
+}  // namespace
+
+int32_t UnpackStorageFrame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
+                           int16_t* quality) {
+  const int32_t ft = (frame[0] >> 3) & 15;
+  *quality = static_cast<int16_t>((frame[0] >> 2) & 1);
+  const StorageBits bit{frame};
+  *rx_type = ScatterPayload(ft, bit, parm);
+  if (ft == FT_SID) {
+    *rx_type = bit(kSidBits) ? RX_SID_UPDATE : RX_SID_FIRST;
+    // Mode indication, least significant bit first.
+    *speech_mode = bit(kSidBits + 1) | (bit(kSidBits + 2) << 1) | (bit(kSidBits + 3) << 2);
+  }
+  return ft;
+}
+
+int32_t UnpackIf2Frame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode) {
+  const int32_t ft = frame[0] & 15;
+  const If2Bits bit{frame};
+  *rx_type = ScatterPayload(ft, bit, parm);
+  if (ft == FT_SID) {
+    // STI is the last bit of byte 4; byte 5 carries the mode indication. Only its low three
+    // bits are kept: a mode outside 0..7 would index past the per-mode tables later on.
+    *rx_type = bit(kSidBits) ? RX_SID_UPDATE : RX_SID_FIRST;
+    *speech_mode = frame[5] & 7;
+  }
+  return ft;
+}
+
+}  // namespace amrnb
