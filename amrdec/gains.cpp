@@ -1,1 +1,380 @@
-// (being written)
+// Gain decoding of AMR-NB (3GPP TS 26.073): the MA-predicted fixed-codebook gain, the joint
+// and scalar gain codebooks, gain concealment for bad frames, fixed-codebook gain smoothing
+// in background noise, adaptive phase dispersion of the innovation, and the pitch-emphasised
+// excitation with its gain control.
+//
+// gain_pit is Q14 throughout; gain_code is Q1. The MA predictor memory holds the quantized
+// energies of the last four subframes, newest first: past_qua_en in 20*log10 units (Q10),
+// past_qua_en_MR122 in log2 units (Q10).
+#include "fixed_point.h"
+#include "stages.h"
+#include "tables/tables.h"
+
+namespace amrnb {
+
+namespace {
+
+// Pushes the newest quantized energies into the MA predictor memory.
+void update_predictor(DecoderState& st, int32_t qua_ener_MR122, int32_t qua_ener) {
+  for (int i = 3; i > 0; --i) {
+    st.past_qua_en[i] = st.past_qua_en[i - 1];
+    st.past_qua_en_MR122[i] = st.past_qua_en_MR122[i - 1];
+  }
+  st.past_qua_en[0] = qua_ener;
+  st.past_qua_en_MR122[0] = qua_ener_MR122;
+}
+
+// Median of five values by three passes of maximum search; among equal maxima the last one
+// is taken first.
+int32_t median5(const int32_t* v) {
+  int32_t tmp[5];
+  for (int i = 0; i < 5; ++i) tmp[i] = v[i];
+  int32_t ix = 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    int32_t max = -32767;
+    for (int j = 0; j < 5; ++j) {
+      if (tmp[j] >= max) {
+        max = tmp[j];
+        ix = j;
+      }
+    }
+    tmp[ix] = -32768;
+  }
+  return v[ix];
+}
+
+// Moves a history one place toward its oldest end (entry 0) and stores the newest value last.
+template <int N>
+void push_history(int32_t (&hist)[N], int32_t value) {
+  for (int i = 0; i < N - 1; ++i) hist[i] = hist[i + 1];
+  hist[N - 1] = value;
+}
+
+// Energy measure of the gain controls: the sum of squares halved three times, or the
+// down-scaled energy when the sum reaches its limit.
+int32_t agc_energy(const int16_t* x) {
+  const int32_t s = sum_sq_sat(L_SUBFR, x);
+  return s == 0x3FFFFFFF ? energy_old(x) : s >> 3;
+}
+
+}  // namespace
+
+void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t* exp_gcode0,
+             int32_t* frac_gcode0) {
+  // Innovation energy, doubled with saturation.
+  const int32_t ener = sum_sq(L_SUBFR, code);
+  const int32_t ener2 = (ener >= 0x3FFFFFFF || ener < 0) ? MAX_32 : 2 * ener;
+
+  if (mode == MR122) {
+    // Mean innovation energy (times 1/40, doubled) in the log2 domain; the rounding addition
+    // wraps when the energy is saturated.
+    const int32_t ener_code = (add_wrap32(ener2, 0x8000) >> 16) * 52428;  // 52428: 1/40 in Q21
+    int32_t e, f;
+    Log2(ener_code, &e, &f);
+    const int32_t* q = st.past_qua_en_MR122;
+    const int32_t t = 44 * q[0] + 37 * q[1] + 22 * q[2] + 12 * q[3] - e * 32768 - f;
+    const int32_t v = (2 * t + 2749821) >> 1;  // 2749821: mean energy plus log2 scaling
+    *exp_gcode0 = v >> 16;
+    *frac_gcode0 = (v >> 1) - (*exp_gcode0 << 15);
+    return;
+  }
+
+  int32_t n = 0, norm = 0;
+  if (ener2 != 0) {
+    n = norm_l(ener2);
+    norm = shl_wrap32(ener2, n);
+  }
+  int32_t x = 0, f = 0;
+  if (norm > 0) Log2_norm(norm, n, &x, &f);
+
+  // Innovation energy in dB (times -10*log10(2), 24660 is 10*log10(2) in Q13), plus the
+  // mode's mean energy.
+  int32_t ener_db = (((f * -24660) >> 14) & ~1) - 49320 * x;
+  switch (mode) {
+    case MR67: ener_db += 2065152; break;
+    case MR74: ener_db += 2085632; break;
+    case MR795: ener_db += 2183936; break;
+    default: ener_db += 2134784; break;  // MR475, MR515, MR59, MR102
+  }
+  const int32_t* q = st.past_qua_en;
+  const int32_t sum = add_wrap32(5571 * q[0] + 4751 * q[1] + 2785 * q[2] + 1556 * q[3],
+                                 shl_wrap32(ener_db, 9));
+  const int32_t g_db = sum >> 15;  // predicted gain in dB, Q8
+  // dB to log2 (times log2(10)/20).
+  const int32_t v = (g_db * (mode == MR74 ? 10878 : 10886)) >> 9;
+  *exp_gcode0 = v >> 15;
+  *frac_gcode0 = v - (*exp_gcode0 << 15);
+}
+
+void Dec_gain(DecoderState& st, int32_t mode, int32_t index, const int16_t* code, int32_t evenSubfr,
+              int32_t* gain_pit, int32_t* gain_cod) {
+  int32_t g_code, qua_ener_MR122, qua_ener;
+  if (mode == MR475) {
+    const int16_t* row = table_gain_MR475 + 4 * index + (evenSubfr != 0 ? 0 : 2);
+    *gain_pit = row[0];
+    g_code = row[1];
+    // The MR475 table has no energy columns: take the logarithms of the correction factor.
+    int32_t e, f;
+    Log2(g_code, &e, &f);
+    e -= 12;
+    qua_ener_MR122 = (f >> 5) + ((f >> 4) & 1) + e * 1024;
+    qua_ener = wrap16((((((f * 24660) >> 14) & ~1) + 49320 * e) + 4) >> 3);
+  } else {
+    const int16_t* row = (mode == MR515 || mode == MR59) ? table_gain_lowrates + 4 * index
+                                                          : table_gain_highrates + 4 * index;
+    *gain_pit = row[0];
+    g_code = row[1];
+    qua_ener_MR122 = row[2];
+    qua_ener = row[3];
+  }
+
+  int32_t exponent, fraction;
+  gc_pred(st, mode, code, &exponent, &fraction);
+  const int32_t gcode0 = Pow2(14, fraction);
+
+  // gain_code = g_code * gcode0 * 2^exponent, scaled to Q1; the left shift saturates.
+  const int32_t p = g_code * gcode0;
+  if (exponent >= 11) {
+    const int32_t s = exponent - 9;
+    const int32_t shifted = s < 32 ? shl_wrap32(p, s) : 0;
+    *gain_cod = (s >= 32 ? p != 0 : (shifted >> s) != p) ? MAX_16 : shifted >> 16;
+  } else {
+    *gain_cod = shr_full(p, 25 - exponent);
+  }
+
+  update_predictor(st, qua_ener_MR122, qua_ener);
+}
+
+void d_gain_code(DecoderState& st, int32_t mode, int32_t index, const int16_t* code, int32_t* gain_code) {
+  int32_t exponent, fraction;
+  gc_pred(st, mode, code, &exponent, &fraction);
+  const int16_t* row = qua_gain_code + 3 * index;
+  const int32_t factor = row[0];  // Q11
+
+  int32_t g;
+  if (mode == MR122) {
+    int32_t gcode0 = Pow2(exponent, fraction);
+    gcode0 = gcode0 > 2047 ? MAX_16 : gcode0 << 4;
+    g = ((factor * gcode0) >> 14) & ~1;
+  } else {
+    const int32_t gcode0 = Pow2(14, fraction);
+    int32_t acc = 2 * factor * gcode0;
+    const int32_t s = 9 - exponent;
+    if (s > 0) {
+      acc = shr_full(acc, s);
+    } else if (s < 0) {
+      // Saturating left shift by -s.
+      const int32_t ls = -s;
+      if (ls >= 31) {
+        acc = acc > 0 ? MAX_32 : (acc < 0 ? MIN_32 : 0);
+      } else if (acc > (MAX_32 >> ls)) {
+        acc = MAX_32;
+      } else if (acc < (MIN_32 >> ls)) {
+        acc = MIN_32;
+      } else {
+        acc = shl_wrap32(acc, ls);
+      }
+    }
+    g = acc >> 16;
+  }
+  *gain_code = (g < 0 || g > MAX_16) ? MAX_16 : g;
+
+  update_predictor(st, row[1], row[2]);
+}
+
+void gc_pred_average_limited(const DecoderState& st, int32_t* ener_avg_MR122, int32_t* ener_avg) {
+  int32_t sum = 0;
+  for (int i = 0; i < 4; ++i) sum += st.past_qua_en_MR122[i];
+  int32_t a = shl_wrap32(sum, 13) >> 15;
+  if (a < -2381) a = -2381;  // -2381: floor of the MR122 energy (-14 dB in log2, Q10)
+  *ener_avg_MR122 = a;
+
+  sum = 0;
+  for (int i = 0; i < 4; ++i) sum = sat16(sum + st.past_qua_en[i]);
+  *ener_avg = (sum * 8192) >> 15;
+}
+
+int32_t ec_gain_pitch(const DecoderState& st, int32_t state) {
+  int32_t m = median5(st.pbuf);
+  if (m > st.past_gain_pit) m = st.past_gain_pit;
+  return (m * pdown[state]) >> 15;
+}
+
+void ec_gain_pitch_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_t* gain_pitch) {
+  if (bfi == 0) {
+    // A good frame right after a bad one may not raise the gain above the last good one.
+    if (prev_bf != 0 && *gain_pitch > st.prevGP) *gain_pitch = st.prevGP;
+    st.prevGP = *gain_pitch;
+  }
+  st.past_gain_pit = *gain_pitch > 16384 ? 16384 : *gain_pitch;  // 16384: 1.0 in Q14
+  push_history(st.pbuf, st.past_gain_pit);
+}
+
+int32_t ec_gain_code(DecoderState& st, int32_t state) {
+  int32_t m = median5(st.gbuf);
+  if (m > st.past_gain_code) m = st.past_gain_code;
+  const int32_t gain_code = (m * cdown[state]) >> 15;
+
+  // The predictor continues from the average of its memory.
+  int32_t ener_MR122, ener;
+  gc_pred_average_limited(st, &ener_MR122, &ener);
+  update_predictor(st, ener_MR122, ener);
+  return gain_code;
+}
+
+void ec_gain_code_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_t* gain_code) {
+  if (bfi == 0) {
+    if (prev_bf != 0 && *gain_code > st.prev_gc) *gain_code = st.prev_gc;
+    st.prev_gc = *gain_code;
+  }
+  st.past_gain_code = *gain_code;
+  push_history(st.gbuf, *gain_code);
+}
+
+int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const int32_t* lsp,
+                        const int32_t* lspAver, int32_t bfi, int32_t prev_bf, int32_t pdfi,
+                        int32_t prev_pdf, int32_t inBackgroundNoise, int32_t voicedHangover) {
+  push_history(st.cbGainHistory, gain_code);
+
+  // Relative spectral distance of this subframe's LSFs from their long-term mean, Q13.
+  int64_t dist = 0;
+  for (int i = 0; i < M; ++i) {
+    const int64_t d64 = static_cast<int64_t>(lspAver[i]) - lsp[i];
+    int32_t d = static_cast<int32_t>(d64 < 0 ? (-d64 > MAX_32 ? MAX_32 : -d64) : d64);
+    int32_t s1 = 0;
+    if (d != 0) {
+      if (d >= 0x4000) {
+        // Not produced by the LSF decoder: scaled down by one place instead.
+        s1 = -1;
+        d >>= 1;
+      } else {
+        s1 = norm_s(d) - 1;
+        d <<= s1;
+      }
+    }
+    int32_t s2 = 0, t = 0;
+    if (lspAver[i] != 0) {
+      s2 = norm_s(sat16(lspAver[i]));
+      t = shl_wrap32(lspAver[i], s2);
+    }
+    const int32_t q = t > 0 ? div_s(d, t) : MAX_16;
+    const int32_t k = s1 - s2 + 2;
+    dist += k >= 0 ? (q >> k) : static_cast<int64_t>(q) << -k;
+  }
+  const int32_t diff = dist > MAX_16 ? MAX_16 : static_cast<int32_t>(dist);
+
+  constexpr int32_t kDiffThr = 5325;  // 0.65 in Q13
+  st.hangVar = wrap16(st.hangVar + 1);
+  if (diff <= kDiffThr) st.hangVar = 0;
+  if (st.hangVar > 10) st.hangCount = 0;
+
+  int32_t result = gain_code;
+  if (mode <= MR67 || mode == MR102) {
+    const bool bad_or_degraded = (pdfi != 0 && prev_pdf != 0) || bfi != 0 || prev_bf != 0;
+    int32_t bgMix = 8192;  // 1.0 in Q13: no smoothing
+    if (st.hangCount >= 40 && diff <= kDiffThr) {
+      const int32_t x = (bad_or_degraded && mode < MR67 && inBackgroundNoise != 0 && voicedHangover > 1)
+                            ? diff - 4506   // 0.55 in Q13
+                            : diff - 3277;  // 0.4 in Q13
+      if (x <= 0) {
+        bgMix = 0;
+      } else if (x <= 2048) {
+        bgMix = 4 * x;
+      }
+    }
+
+    const int32_t* h = st.cbGainHistory;
+    const int32_t s5 = h[2] + h[3] + h[4] + h[5] + h[6];
+    int32_t cbGainMean = s5 > 163822 ? MAX_16 : (s5 * 3277 + 8192) >> 14;  // 3277: 0.2 in Q14
+    if ((bfi != 0 || prev_bf != 0) && mode < MR67 && inBackgroundNoise != 0) {
+      const int64_t s7 = static_cast<int64_t>(s5) + h[0] + h[1];
+      cbGainMean = static_cast<int32_t>((s7 * 9362 + 32768) >> 16);  // 9362: 1/7 in Q16
+    }
+    result = (bgMix * gain_code - bgMix * cbGainMean + cbGainMean * 8192 + 4096) >> 13;
+  }
+
+  st.hangCount = add_wrap32(st.hangCount, 1);
+  if (st.hangCount < 0) st.hangCount = 40;
+  return result;
+}
+
+int32_t ph_disp(DecoderState& st, int32_t mode, int32_t gain_pit, int32_t gain_code, int16_t* code) {
+  constexpr int32_t kLtpThr1 = 9830;   // 0.6 in Q14
+  constexpr int32_t kLtpThr2 = 14746;  // 0.9 in Q14
+
+  for (int i = 4; i > 0; --i) st.gainMem[i] = st.gainMem[i - 1];
+  st.gainMem[0] = gain_pit;
+
+  // Dispersion level: 0 strong, 1 medium, 2 none.
+  int32_t level = gain_pit >= kLtpThr2 ? 2 : (gain_pit > kLtpThr1 ? 1 : 0);
+
+  // An onset is a code gain about twice that of the previous subframe; it is held for two
+  // more subframes.
+  if (gain_code > ((st.prevCbGain << 14) + 4096) >> 13) {
+    st.onset = 2;
+  } else if (st.onset > 0) {
+    st.onset = static_cast<int16_t>(st.onset - 1);
+  }
+
+  if (st.onset == 0) {
+    int32_t weak = 0;
+    for (int i = 0; i < 5; ++i) weak += st.gainMem[i] < kLtpThr1;
+    if (weak > 2) level = 0;
+    if (level > st.prevState + 1) --level;  // relax at most one step per subframe
+  }
+  if (st.onset > 0 && level < 2) ++level;
+
+  if (gain_code < 10) level = 2;
+  if (st.lockFull == 1) level = 0;
+
+  st.prevCbGain = gain_code;
+  st.prevState = level;
+
+  if (level >= 2 || mode == MR74 || mode == MR102 || mode == MR122) return 0;
+
+  const int16_t* imp = mode == MR795 ? (level == 0 ? ph_imp_low_MR795 : ph_imp_mid_MR795)
+                                     : (level == 0 ? ph_imp_low : ph_imp_mid);
+  // Circular convolution of the innovation's pulses with the impulse response.
+  int16_t* out = code + L_SUBFR;
+  for (int i = 0; i < L_SUBFR; ++i) out[i] = 0;
+  for (int p = 0; p < L_SUBFR; ++p) {
+    const int32_t v = code[p];
+    if (v == 0) continue;
+    for (int i = p; i < L_SUBFR; ++i) out[i] = wrap16(out[i] + ((imp[i - p] * v) >> 15));
+    for (int i = 0; i < p; ++i) out[i] = wrap16(out[i] + ((imp[L_SUBFR - p + i] * v) >> 15));
+  }
+  return 1;
+}
+
+void Pitch_emphasis(const int16_t* exc, int16_t* exc_enhanced, int32_t pit_sharp, int32_t gain_pit,
+                    int32_t mode) {
+  const int16_t* total = exc_enhanced;
+  int16_t* excp = exc_enhanced + L_SUBFR;
+  for (int n = 0; n < L_SUBFR; ++n) {
+    const int32_t w = ((exc[n] * pit_sharp) >> 15) * gain_pit;
+    const int32_t r = mode == MR122 ? (w + 0x8000) >> 16 : (w + 0x4000) >> 15;
+    excp[n] = sat16(total[n] + r);
+  }
+
+  // agc2: scale the emphasised excitation to the energy of the total excitation.
+  int32_t s_out = agc_energy(excp);
+  if (s_out == 0) return;
+  const int32_t e = norm_l(s_out) - 1;
+  s_out = e >= 0 ? shl_wrap32(s_out, e) : s_out >> 1;
+  const int32_t gain_out = (s_out + 0x8000) >> 16;
+
+  int32_t g0 = 0;
+  int32_t s_in = agc_energy(total);
+  if (s_in != 0) {
+    const int32_t i = norm_l(s_in);
+    s_in = shl_wrap32(s_in, i);
+    const int32_t gain_in = s_in >= 0x7FFF7FFF ? MAX_16 : (s_in + 0x8000) >> 16;
+    const int32_t k = e - i;
+    int32_t z = div_s(gain_out, gain_in) << 7;
+    z = k > 0 ? z >> k : shl_wrap32(z, -k);
+    g0 = wrap16(shl_wrap32(add_wrap32(Inv_sqrt(z), 64), 9) >> 16);  // Q12
+  }
+  for (int n = 0; n < L_SUBFR; ++n) excp[n] = wrap16((excp[n] * g0) >> 12);
+}
+
+}  // namespace amrnb
