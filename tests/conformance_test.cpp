@@ -6,6 +6,7 @@
 // frame, record and value that differ.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -327,6 +328,31 @@ TEST(Homing, AnsweredFramesGiveTheFixedPattern) {
   Decoder fresh;
   fresh.Decode(homing_frame);
   EXPECT_EQ(dec.Decode(speech.frames[1]), fresh.Decode(speech.frames[1]));
+}
+
+// Everything that persists lies in the state block: a copy of the state taken mid-stream,
+// paired with a scratch block full of garbage, decodes the rest exactly like the original.
+TEST(DecoderMemory, StateCopyWithFreshScratchDecodesIdentically) {
+  Reference ref;
+  ASSERT_TRUE(LoadReference("speechlike_bad", &ref));
+  Decoder original;
+  std::vector<std::vector<int16_t>> outputs;
+  std::map<size_t, std::vector<uint8_t>> snapshots;  // state before frame n
+  for (size_t n = 0; n < ref.frames.size(); n++) {
+    if (n % 40 == 7) {
+      const auto* bytes = reinterpret_cast<const uint8_t*>(original.state);
+      snapshots[n].assign(bytes, bytes + amrnb::kDecoderStateSize);
+    }
+    outputs.push_back(original.Decode(ref.frames[n]));
+  }
+  for (const auto& [split, snapshot] : snapshots) {
+    Decoder copy;
+    std::memcpy(copy.state, snapshot.data(), amrnb::kDecoderStateSize);
+    std::memset(copy.scratch, 0xA5, amrnb::kDecoderScratchSize);
+    for (size_t n = split; n < std::min(split + 10, ref.frames.size()); n++) {
+      ASSERT_EQ(copy.Decode(ref.frames[n]), outputs[n]) << "frame " << n;
+    }
+  }
 }
 
 }  // namespace
