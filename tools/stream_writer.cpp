@@ -113,7 +113,7 @@ class SpeechModel {
   explicit SpeechModel(Rng& rng) : rng_(rng) {
     for (double& v : lsf_) v = rng_.Below(1000) / 1000.0;
     lag_ = 0.4;
-    gain_ = 0.5;
+    gain_ = 0.55;
   }
 
   void Fill(int32_t mode, bool random, int16_t* parm) {
@@ -148,7 +148,7 @@ class SpeechModel {
   void Advance() {
     for (double& v : lsf_) v = Walk(v, 0.01, 0.05, 0.95);
     lag_ = Walk(lag_, 0.005, 0.15, 0.85);
-    gain_ = Walk(gain_, 0.02, 0.3, 0.7);
+    gain_ = Walk(gain_, 0.02, 0.4, 0.7);
   }
   double Walk(double v, double step, double lo, double hi) {
     v += (rng_.Below(2001) - 1000) / 1000.0 * step;
