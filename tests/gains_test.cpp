@@ -140,16 +140,6 @@ TEST(GainConcealment, RunOfBadFramesThenRecovery) {
   EXPECT_EQ(good, 15000);
 }
 
-TEST(GainConcealment, BadFramePredictorUpdateFromReset) {
-  DecoderState st;
-  ResetDecoder(MR475, &st);
-  EXPECT_EQ(ec_gain_code(st, 0), 0);
-  // The running sum of four -14336 saturates at -32768: average -8192. MR122 floor -2381.
-  EXPECT_EQ(st.past_qua_en[0], -8192);
-  EXPECT_EQ(st.past_qua_en[1], -14336);
-  EXPECT_EQ(st.past_qua_en_MR122[0], -2381);
-}
-
 TEST(GainDecoding, SaturatingShiftsOfLargePredictedGains) {
   DecoderState st;
   ResetDecoder(MR475, &st);
