@@ -218,6 +218,12 @@ TEST(LsfLsp, LspAzMatchesFloatingPolynomials) {
     q[i] -= q[i - 1];
   }
   for (int i = 1; i <= 10; ++i) EXPECT_NEAR(a[i], 4096 * (p[i] + q[i]) / 2, 2) << i;
+
+  // All LSPs at 0 give A(z) = (1 + z^-2)^5 exactly; 10.0 in Q12 does not fit 16 bits and wraps.
+  const int32_t zeros[10] = {};
+  Lsp_Az(zeros, a + 1);
+  const int16_t binomial[10] = {0, 20480, 0, -24576, 0, -24576, 0, 20480, 0, 4096};
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(a[i + 1], binomial[i]) << i;
 }
 
 TEST(ComfortNoise, GeneratorAndPulseVector) {
