@@ -143,13 +143,6 @@ TEST(Reset, PartialResetRestoresOnlyTheSpeechHistory) {
     CopyRestoredFields(*fresh, *expected);
     ResetDecoder(MRDTX, changed.get());
     EXPECT_EQ(std::memcmp(changed.get(), expected.get(), sizeof(DecoderState)), 0) << int{pattern};
-    // Spot checks on the untouched side, so a failure names a field.
-    EXPECT_EQ(changed->reset_flag_old, expected->reset_flag_old);
-    EXPECT_EQ(changed->old_exc[L_FRAME], expected->old_exc[L_FRAME]);
-    EXPECT_EQ(changed->lsp_old[0], expected->lsp_old[0]);
-    EXPECT_EQ(changed->dtx.L_pn_seed_rx, expected->dtx.L_pn_seed_rx);
-    EXPECT_EQ(changed->past_qua_en[0], expected->past_qua_en[0]);
-    EXPECT_EQ(changed->past_lsf_q[3], 5108);
   }
 }
 

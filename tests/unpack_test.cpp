@@ -99,17 +99,6 @@ TEST(UnpackRoundTrip, HomingVectorsSurvivePackAndUnpack) {
   }
 }
 
-TEST(UnpackStorage, AllOnesAndAllZerosMR122) {
-  std::vector<uint8_t> f(32, 0xFF);
-  f[0] = 7 << 3 | 4;
-  Unpacked u = Unpack(Layout::kStorage, f);
-  for (int i = 0; i < 57; ++i) EXPECT_EQ(u.parm[i], (1 << bitno_MR122[i]) - 1) << i;
-  std::fill(f.begin() + 1, f.end(), 0);
-  u = Unpack(Layout::kStorage, f);
-  EXPECT_EQ(u.rx_type, RX_SPEECH_GOOD);
-  for (int i = 0; i < 57; ++i) EXPECT_EQ(u.parm[i], 0) << i;
-}
-
 TEST(UnpackStorage, SidStiAndModeBits) {
   std::vector<uint8_t> f = {8 << 3 | 4, 0, 0, 0, 0, 0x10};
   Unpacked u = Unpack(Layout::kStorage, f);
@@ -155,16 +144,6 @@ TEST(UnpackStorage, HeaderOnlyFramesReadOneByte) {
     const Unpacked b = Unpack(Layout::kIf2, {static_cast<uint8_t>(u.ft)});
     EXPECT_EQ(b.rx_type, u.rx_type);
   }
-}
-
-TEST(UnpackStorage, QualityZeroStillUnpacks) {
-  std::vector<uint8_t> f(13, 0xFF);
-  f[0] = 0 << 3;
-  const Unpacked u = Unpack(Layout::kStorage, f);
-  EXPECT_EQ(u.quality, 0);
-  EXPECT_EQ(u.parm[0], 255);
-  EXPECT_EQ(u.parm[16], 3);
-  EXPECT_EQ(u.parm[17], 0);
 }
 
 // Every frame of every conformance stream unpacks to the traced frame type and parameters.
