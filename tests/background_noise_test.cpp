@@ -34,28 +34,17 @@ TEST(BgnScd, FirstVerdictsAfterResetAndEnergyLimits) {
     EXPECT_EQ(Frame(st, amplitude, ltp, &vh), 0) << amplitude;
     EXPECT_EQ(st.bgHangover, 0) << amplitude;
   }
-  // A louder level (energy 4882) passes only through the noise floor, which needs a history
-  // without zeros: noise-like in frame 61, reported in frame 62.
-  ResetDecoder(MR475, &st);
-  for (int frame = 1; frame <= 62; ++frame) ASSERT_EQ(Frame(st, 500, ltp, &vh), frame == 62 ? 1 : 0) << frame;
 }
 
 TEST(BgnScd, VoicingMediansAndHangover) {
   DecoderState st;
   ResetDecoder(MR475, &st);
   const int32_t unvoiced[9] = {};
-  // Median of the last five gains (the third largest) against 13926.
-  const int32_t three_of_five[9] = {16000, 16000, 16000, 16000, 14000, 0, 14000, 0, 14000};
-  const int32_t two_of_five[9] = {16000, 16000, 16000, 16000, 14000, 0, 14000, 0, 0};
   int32_t vh = 0;
   for (int frame = 1; frame <= 12; ++frame) {
     Frame(st, 0, unvoiced, &vh);
     EXPECT_EQ(vh, std::min(frame, 10));
   }
-  Frame(st, 0, three_of_five, &vh);
-  EXPECT_EQ(vh, 0);
-  Frame(st, 0, two_of_five, &vh);
-  EXPECT_EQ(vh, 1);
 
   // Long noise (bgHangover 21): median of all nine gains against 16383.
   const int32_t all16384[9] = {16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384};
@@ -73,7 +62,7 @@ TEST(BgnScd, VoicingMediansAndHangover) {
 TEST(ExCtrl, RaisesWeakSubframeTowardMedianWithinLimits) {
   const int32_t flat[9] = {1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000};
   const int32_t dropped[9] = {4000, 4000, 4000, 4000, 4000, 4000, 4000, 500, 500};
-  // Returns the first two samples of a subframe of +value, -value, value, ... after the call.
+  // Scales a subframe of value, -value, value, value, ...; returns its first two samples.
   auto run = [](int16_t value, int32_t energy, const int32_t* hist, int32_t vh, int32_t bfi, int32_t careful) {
     int16_t x[L_SUBFR];
     std::fill_n(x, L_SUBFR, value);
