@@ -8,10 +8,6 @@ using namespace testutil;
 
 namespace {
 
-uint32_t Le32(const Bytes& b, size_t offset) {
-  return b[offset] | b[offset + 1] << 8 | b[offset + 2] << 16 | static_cast<uint32_t>(b[offset + 3]) << 24;
-}
-
 class DecodeJob : public testing::Test {
  protected:
   RunResult RunJob(const Bytes& source) {

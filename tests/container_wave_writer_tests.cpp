@@ -9,10 +9,6 @@ using namespace testutil;
 
 namespace {
 
-uint32_t Le32(const Bytes& b, size_t offset) {
-  return b[offset] | b[offset + 1] << 8 | b[offset + 2] << 16 | static_cast<uint32_t>(b[offset + 3]) << 24;
-}
-
 Bytes HeaderFor(uint32_t data_bytes) {
   TempDir dir;
   FILE* f = std::fopen(dir.Path("out.wav").c_str(), "wb+");

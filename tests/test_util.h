@@ -59,6 +59,11 @@ inline Bytes Frame(int type, uint8_t seed = 0) {
   return f;
 }
 
+// The little-endian 32-bit field at `offset` of a file's bytes.
+inline uint32_t Le32(const Bytes& b, size_t offset) {
+  return b[offset] | b[offset + 1] << 8 | b[offset + 2] << 16 | static_cast<uint32_t>(b[offset + 3]) << 24;
+}
+
 inline void Append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
