@@ -39,19 +39,8 @@ class AmrCodec {
 
 int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
   AMRFileHandler source;
-  ClearLastError();
-  source.set_stream(std::fopen(source_path, "rb"));
-  int32_t status = kJobOpenFailed;
-  if (source.stream() == nullptr) {
-    std::printf("Failed to open AMR File. Error(%d)", GetLastError());
-  } else {
-    status = ReadAmrWaveHeader(source.stream());
-  }
-  if (status != kReadOk) {
-    std::printf("Failed to Read File (%s)", source_path);
-    source.Close();
-    return status;
-  }
+  int32_t status = OpenAmrSource(source_path, &source);
+  if (status != kReadOk) return status;
 
   AmrCodec codec;
   codec.state_size = amrnb::kDecoderStateSize;

@@ -12,20 +12,8 @@ constexpr size_t kAmrMagicSize = sizeof kAmrMagic - 1;
 
 int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   AMRFileHandler source;
-  ClearLastError();
-  source.set_stream(std::fopen(source_path, "rb"));
-  if (source.stream() == nullptr) {
-    std::printf("Failed to open AMR File. Error(%d)", GetLastError());
-    std::printf("Failed to Read File (%s)", source_path);
-    return kJobOpenFailed;
-  }
-
-  const int32_t header_status = ReadAmrWaveHeader(source.stream());
-  if (header_status != kReadOk) {
-    std::printf("Failed to Read File (%s)", source_path);
-    source.Close();
-    return header_status;
-  }
+  const int32_t source_status = OpenAmrSource(source_path, &source);
+  if (source_status != kReadOk) return source_status;
 
   ClearLastError();
   FILE* destination = std::fopen(destination_path, "wb+");

@@ -21,7 +21,14 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path);
 // Event type 2: copies every frame of the AMR-in-WAV source behind the "#!AMR\n" magic.
 int32_t RunHeaderJob(const char* source_path, const char* destination_path);
 
-// Prints the end-of-input line and the three timing lines shared by both jobs.
+// Shared by both jobs.
+class AMRFileHandler;
+
+// Opens the source into `source` and reads and checks its header. On failure prints the
+// cause and the source path, leaves no stream open and returns 3, 12 or 14.
+int32_t OpenAmrSource(const char* source_path, AMRFileHandler* source);
+
+// Prints the end-of-input line and the three timing lines.
 void PrintEndOfFileTimes(uint32_t start_ms);
 
 #endif  // APP_JOBS_H
