@@ -10,17 +10,10 @@ using namespace testutil;
 namespace {
 
 const Bytes kMagic = {'#', '!', 'A', 'M', 'R', '\n'};
-const std::string kNoMoreFrames = "\nRead Length returned 0 bytes. Error(0)";
 
-class HeaderJob : public testing::Test {
+class HeaderJob : public testing::Test, protected JobFiles {
  protected:
-  RunResult RunJob(const Bytes& source) {
-    WriteFile(src, source);
-    return RunAmrconv(dir, {src, dst, "2"});
-  }
-  TempDir dir;
-  std::string src = dir.Path("src.wav");
-  std::string dst = dir.Path("dst.amr");
+  HeaderJob() : JobFiles("2") {}
 };
 
 // Every frame type, types 10..14 as single bytes, copied in order behind the magic.

@@ -120,6 +120,19 @@ inline RunResult RunAmrconv(const TempDir& dir, const std::vector<std::string>& 
   const std::string out_path = dir.Path("stdout.txt");
   return Finish(Spawn(args, out_path), out_path);
 }
+
+// A source and a destination in a scratch directory, and one job run on them.
+struct JobFiles {
+  explicit JobFiles(const char* event_type) : event(event_type) {}
+  RunResult RunJob(const Bytes& source) {
+    WriteFile(src, source);
+    return RunAmrconv(dir, {src, dst, event});
+  }
+  std::string event;
+  TempDir dir;
+  std::string src = dir.Path("src.wav");
+  std::string dst = dir.Path("dst");
+};
 #endif
 
 inline std::string Label(const char* name) {
@@ -147,6 +160,9 @@ inline std::string HeaderLines(const std::string& chunk_size = "0", const std::s
 inline std::string MaskTimes(const std::string& out) {
   return std::regex_replace(out, std::regex(R"((Time|TimeDiffernce)\(\d+\))"), "$1(T)");
 }
+
+// What the frame reader prints when the source ends right after a complete frame.
+inline const std::string kNoMoreFrames = "\nRead Length returned 0 bytes. Error(0)";
 
 inline const std::string kTimingLines =
     "\nReached End of File.\nStartReading..Time(T)\n\nStop Reading..Time(T)\n\nTimeDiffernce(T)";
