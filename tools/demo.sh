@@ -14,8 +14,8 @@ if [ ! -f "$source_file" ]; then
   echo "$source_file is missing" >&2
   exit 1
 fi
-# Event type 2: copy the AMR frames behind the "#!AMR\n" magic.
-destination=samples/sample.amr
-build/release/app/amrconv "$source_file" "$destination" 2
+# Event type 1: decode every frame into a 16-bit 8000 Hz mono PCM WAV file.
+destination=samples/sample_decoded.wav
+build/release/app/amrconv "$source_file" "$destination" 1
 echo
-echo "wrote $destination ($(stat -c %s "$destination") bytes)"
+echo "wrote $destination ($(stat -c %s "$destination") bytes): play it with any audio player"
