@@ -6,6 +6,7 @@
 #include "fixed_point.h"
 #include "stages.h"
 #include "tables/tables.h"
+#include "vector_kernels.h"
 
 namespace amrnb {
 
@@ -97,7 +98,12 @@ void Pred_lt_3or6(int16_t* exc, int32_t T0, int32_t frac, int32_t flag3) {
   }
   const int16_t* taps = inter_6_phase + 20 * phase;
   // Outputs are produced in order and read back: for lags below 50 the filter reaches
-  // samples written earlier in this same call.
+  // samples written earlier in this same call. Blocks of eight outputs read nothing newer
+  // than the block before them once the lag reaches 18 samples, which every decoded lag does.
+  if (ref <= -18) {
+    InterpolateBlock(taps, exc + ref - 9, exc, L_SUBFR);
+    return;
+  }
   for (int32_t j = 0; j < L_SUBFR; ++j) {
     const int16_t* x = exc + j + ref - 9;
     int32_t s = 16384;  // rounding of the Q15 result

@@ -11,6 +11,7 @@
 #include "fixed_point.h"
 #include "stages.h"
 #include "tables/tables.h"
+#include "vector_kernels.h"
 
 namespace amrnb {
 
@@ -34,21 +35,23 @@ int32_t AgcEnergy(const int16_t* x) {
 }  // namespace
 
 int32_t Tilt_factor(const int16_t* den, int16_t* h) {
-  // All-pole filtering of h in place; h[-10..-1] are zero, so the filter starts at rest.
-  for (int n = 0; n < L_IMPULSE; ++n) {
-    int32_t acc = h[n] * 4096;
-    for (int j = 1; j <= M; ++j) acc = sub_wrap32(acc, den[j - 1] * h[n - j]);
-    h[n] = sat16(add_wrap32(acc, 2048) >> 12);
-  }
+  // All-pole filtering of h, on a copy with room for whole blocks: zero memory before it,
+  // two extra outputs computed and then cleared so that the sums below can run over 24.
+  alignas(16) int16_t buf[M + 32] = {};
+  int16_t* g = buf + M;
+  std::copy_n(h, L_IMPULSE, g);
+  SynthesisFilter(den, g, g, 24);
+  std::copy_n(g, L_IMPULSE, h);
+  g[22] = g[23] = 0;
 
-  uint32_t energy = 0;
-  for (int n = 1; n < L_IMPULSE; ++n) energy += static_cast<uint32_t>(h[n] * h[n]);
-  energy = std::min<uint32_t>(energy, 0x3FFFFFFF);
+  // Energy of outputs 1..21: the sum of all squares, wrapping as an unsigned 32-bit value,
+  // less h[0]^2 = 4096^2.
+  const uint32_t all = static_cast<uint32_t>(DotWrap32(g, g, 24));
+  const uint32_t energy = std::min<uint32_t>(all - 16777216u, 0x3FFFFFFF);
   int32_t r0 = (static_cast<int32_t>(energy) + 16777216 /* h[0]^2 */) >> 15;
   if (r0 > MAX_16) r0 = MAX_16;
 
-  int32_t corr = 0;
-  for (int n = 0; n < L_IMPULSE - 1; ++n) corr = add_wrap32(corr, h[n] * h[n + 1]);
+  const int32_t corr = DotWrap32(g, g + 1, 24);  // g[22..24] are zero
   int32_t r1 = corr >> 15;
   if (r1 > MAX_16) r1 = MAX_16;
 
@@ -139,17 +142,28 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
 
 void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
   // 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2), output doubled.
+  // The zeros and the final rounding run over the whole frame at once; only the poles are
+  // a sample-by-sample recursion.
+  alignas(16) int16_t x[8 + L_FRAME];  // x[6], x[7]: the two inputs before the frame
+  x[6] = wrap16(st.x2);
+  x[7] = wrap16(st.x1);
+  std::copy_n(in, L_FRAME, x + 8);
+  alignas(16) int32_t t[L_FRAME];
+  HighPassZeros(x + 8, t, L_FRAME);
+
+  int32_t y1 = st.y1, y2 = st.y2;
   for (int n = 0; n < L_FRAME; ++n) {
-    const int32_t x0 = in[n];
-    const int32_t feedback = static_cast<int32_t>((int64_t{st.y1} * 31672) >> 16) +
-                             static_cast<int32_t>((int64_t{st.y2} * -15334) >> 16);
-    const int32_t t = add_wrap32(feedback, 7699 * (x0 - 2 * st.x1 + st.x2));
-    out[n] = wrap16(sat16((t + 2048) >> 12) & 0xFFF8);
-    st.x2 = st.x1;
-    st.x1 = x0;
-    st.y2 = st.y1;
-    st.y1 = 4 * std::clamp(t, -0x10000000, 0x0FFFFFFF);
+    const int32_t feedback = static_cast<int32_t>((int64_t{y1} * 31672) >> 16) +
+                             static_cast<int32_t>((int64_t{y2} * -15334) >> 16);
+    t[n] = add_wrap32(feedback, t[n]);
+    y2 = y1;
+    y1 = 4 * std::clamp(t[n], -0x10000000, 0x0FFFFFFF);
   }
+  RoundToOutput(t, out, L_FRAME);
+  st.x2 = in[L_FRAME - 2];
+  st.x1 = in[L_FRAME - 1];
+  st.y2 = y2;
+  st.y1 = y1;
 }
 
 }  // namespace amrnb

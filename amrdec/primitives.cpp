@@ -6,9 +6,11 @@
 // routine's comment says so, and sums that may exceed 32 bits wrap through the `_wrap`
 // helpers instead of overflowing.
 #include <algorithm>
+#include <bit>
 
 #include "fixed_point.h"
 #include "stages.h"
+#include "vector_kernels.h"
 #include "tables/tables.h"
 
 namespace amrnb {
@@ -16,6 +18,8 @@ namespace amrnb {
 // Restoring division giving 15 quotient bits: num / den in Q15, 0..32767 (0 <= num, 0 < den).
 int32_t div_s(int32_t num, int32_t den) {
   if (num >= den) return MAX_16;
+  // For 0 <= num < den the fifteen restoring steps yield floor(num * 2^15 / den).
+  if (num >= 0 && den > 0) return static_cast<int32_t>((static_cast<int64_t>(num) << 15) / den);
   int64_t rem = num;  // 2 * rem may exceed 31 bits for large denominators
   int32_t quot = 0;
   for (int i = 0; i < 15; ++i) {
@@ -32,18 +36,13 @@ int32_t div_s(int32_t num, int32_t den) {
 // Left shifts that bring |x| (one's complement for negatives) to 0x40000000 or above.
 // 0 and -1 give 31.
 int32_t norm_l(int32_t x) {
-  uint32_t v = static_cast<uint32_t>(x < 0 ? ~x : x);
-  int32_t n = 0;
-  if (v < 0x8000u) { v <<= 16; n += 16; }
-  if (v < 0x800000u) { v <<= 8; n += 8; }
-  if (v < 0x8000000u) { v <<= 4; n += 4; }
-  if (v < 0x20000000u) { v <<= 2; n += 2; }
-  if (v < 0x40000000u) { n += 1; }
-  return n;
+  const uint32_t v = static_cast<uint32_t>(x < 0 ? ~x : x);
+  return v == 0 ? 31 : std::countl_zero(v) - 1;
 }
 
 // Plain sum of squares; wraps modulo 2^32 when the true sum does not fit.
 int32_t sum_sq(int32_t n, const int16_t* x) {
+  if (n > 0 && n % 8 == 0) return static_cast<int32_t>(static_cast<uint32_t>(SumSquares(x, n)));
   uint32_t acc = 0;
   for (int32_t i = 0; i < n; ++i) acc += static_cast<uint32_t>(x[i] * x[i]);
   return static_cast<int32_t>(acc);
@@ -52,6 +51,8 @@ int32_t sum_sq(int32_t n, const int16_t* x) {
 // Sum of squares that stops at 0x3FFFFFFF (half the saturated doubled energy).
 int32_t sum_sq_sat(int32_t n, const int16_t* x) {
   constexpr int32_t kLimit = 0x3FFFFFFF;
+  // The running sum never falls, so stopping at the limit gives the exact sum capped there.
+  if (n > 0 && n % 8 == 0) return static_cast<int32_t>(std::min<uint64_t>(SumSquares(x, n), kLimit));
   int32_t acc = 0;
   for (int32_t i = 0; i < n; ++i) {
     acc += x[i] * x[i];  // acc < 2^30 before the addition, so this stays below 2^31
@@ -145,26 +146,18 @@ int32_t sqrt_l_exp(int32_t x, int32_t* shift) {
 
 // All-pole synthesis 1/A(z) over one subframe. The sum wraps in 32 bits; each output is
 // rounded and clamped to 16 bits. y[-10..-1] hold the previous outputs; y may be x.
-void Syn_filt(const int16_t* a, const int16_t* x, int16_t* y) {
-  for (int n = 0; n < L_SUBFR; ++n) {
-    int32_t acc = x[n] * 4096;
-    for (int j = 1; j <= M; ++j) acc = sub_wrap32(acc, a[j - 1] * y[n - j]);
-    y[n] = sat16(add_wrap32(acc, 2048) >> 12);
-  }
-}
+void Syn_filt(const int16_t* a, const int16_t* x, int16_t* y) { SynthesisFilter(a, x, y, L_SUBFR); }
 
 // Inverse filter A(z) over one subframe; x[-10..-1] are the previous input samples.
 // The result keeps only its low 16 bits.
-void Residu(const int16_t* a, const int16_t* x, int16_t* y) {
-  for (int n = 0; n < L_SUBFR; ++n) {
-    int32_t acc = x[n] * 4096;
-    for (int j = 1; j <= M; ++j) acc = add_wrap32(acc, a[j - 1] * x[n - j]);
-    y[n] = wrap16(add_wrap32(acc, 2048) >> 12);
-  }
-}
+void Residu(const int16_t* a, const int16_t* x, int16_t* y) { ResidualFilter(a, x, y, L_SUBFR); }
 
 // x = round((x * gx + u * gu) << shift >> 15), clamped to 16 bits; the sum and the shift wrap.
 void Exc_combine(int16_t* x, const int16_t* u, int32_t gx, int32_t gu, int32_t shift) {
+  if (gx >= MIN_16 && gx <= MAX_16 && gu >= MIN_16 && gu <= MAX_16) {
+    CombineExcitation(x, u, gx, gu, shift, L_SUBFR);
+    return;
+  }
   for (int n = 0; n < L_SUBFR; ++n) {
     int32_t v = add_wrap32(mul_wrap32(x[n], gx), mul_wrap32(u[n], gu));
     v = shl_wrap32(v, shift);

@@ -1,0 +1,296 @@
+// Vector kernels of the hot filters and sums, each with a portable scalar form. SSE2 is the
+// baseline of x86-64; other targets take the scalar forms. Both give identical results: the
+// sums wrap in 32 bits (or are exact in 64), and wrapping sums do not depend on the order of
+// their terms.
+//
+// SynthesisFilter: the order-10 all-pole recursion shared by Syn_filt and the post-filter's
+// tilt estimate,
+//   y[n] = sat16((4096 * x[n] - sum_{j=1..10} a_j * y[n-j] + 2048) >> 12)
+// with the sum wrapping in 32 bits. y[-10..-1] hold the filter memory; y may equal x.
+// The SSE2 path works on blocks of four outputs. Everything a block needs from outputs before
+// it is one vector of inner products; the block's own outputs then follow one by one, each
+// adding the taps that reach back into the block (one, two and three products).
+#ifndef AMRDEC_VECTOR_KERNELS_H
+#define AMRDEC_VECTOR_KERNELS_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "fixed_point.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace amrnb {
+
+// Portable form, one output at a time; n >= 0. Each kernel below has a Scalar form too, the
+// path of targets without SSE2, kept compiled everywhere so that tests compare both.
+inline void SynthesisFilterScalar(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t acc = x[i] * 4096;
+    for (int j = 1; j <= 10; ++j) acc = sub_wrap32(acc, a[j - 1] * y[i - j]);
+    y[i] = sat16(add_wrap32(acc, 2048) >> 12);
+  }
+}
+
+// n must be a multiple of 4.
+inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+#if defined(__SSE2__)
+  // Lane i of the eight-sample history y[n-10..n-3] meets a_(10-i) for output n; output n+k
+  // meets the same lanes with the coefficients moved up k lanes (a_(10-i+k), 0 below lane k).
+  __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2));  // a3..a10
+  c0 = _mm_shuffle_epi32(c0, 0x4E);
+  c0 = _mm_shufflelo_epi16(c0, 0x1B);
+  c0 = _mm_shufflehi_epi16(c0, 0x1B);  // a10..a3
+  const __m128i c1 = _mm_slli_si128(c0, 2);
+  const __m128i c2 = _mm_slli_si128(c0, 4);
+  const __m128i c3 = _mm_slli_si128(c0, 6);
+  // The two newest history samples (y[n-2], y[n-1]) meet (a_(2+k), a_(1+k)) for output n+k.
+  const __m128i a_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));  // a1..a8
+  const __m128i near = _mm_unpacklo_epi16(_mm_srli_si128(a_lo, 2), a_lo);
+  const int32_t a1 = a[0], a2 = a[1], a3 = a[2];
+  const __m128i round = _mm_set1_epi32(2048);
+
+  for (int32_t i = 0; i < n; i += 4) {
+    const __m128i far = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i - 10));
+    int32_t last_pair;
+    std::memcpy(&last_pair, y + i - 2, sizeof last_pair);
+    const __m128i pair = _mm_shuffle_epi32(_mm_cvtsi32_si128(last_pair), 0);
+
+    // Row sums of the four 4-lane products, transposed into one vector (lane k: output n+k).
+    const __m128i p0 = _mm_madd_epi16(far, c0);
+    const __m128i p1 = _mm_madd_epi16(far, c1);
+    const __m128i p2 = _mm_madd_epi16(far, c2);
+    const __m128i p3 = _mm_madd_epi16(far, c3);
+    const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(p0, p1), _mm_unpackhi_epi32(p0, p1));
+    const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(p2, p3), _mm_unpackhi_epi32(p2, p3));
+    __m128i past = _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
+    past = _mm_add_epi32(past, _mm_madd_epi16(pair, near));
+
+    const __m128i x16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i x32 = _mm_srai_epi32(_mm_unpacklo_epi16(x16, x16), 16);
+    const __m128i acc = _mm_sub_epi32(_mm_add_epi32(_mm_slli_epi32(x32, 12), round), past);
+
+    alignas(16) int32_t e[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(e), acc);
+    const int32_t y0 = sat16(e[0] >> 12);
+    const int32_t y1 = sat16(sub_wrap32(e[1], a1 * y0) >> 12);
+    const int32_t y2 = sat16(sub_wrap32(sub_wrap32(e[2], a1 * y1), a2 * y0) >> 12);
+    const int32_t y3 = sat16(sub_wrap32(sub_wrap32(sub_wrap32(e[3], a1 * y2), a2 * y1), a3 * y0) >> 12);
+    y[i] = static_cast<int16_t>(y0);
+    y[i + 1] = static_cast<int16_t>(y1);
+    y[i + 2] = static_cast<int16_t>(y2);
+    y[i + 3] = static_cast<int16_t>(y3);
+  }
+#else
+  SynthesisFilterScalar(a, x, y, n);
+#endif
+}
+
+#if defined(__SSE2__)
+namespace vk {
+
+// Four 32-bit lanes holding the 16-bit pair (lo, hi) each, the operand of _mm_madd_epi16.
+inline __m128i PairOf(int32_t lo, int32_t hi) {
+  return _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | static_cast<uint16_t>(lo)));
+}
+
+// Sum of the four lanes, wrapping.
+inline int32_t LaneSum(__m128i v) {
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
+  return _mm_cvtsi128_si32(v);
+}
+
+// Adds c_lo * x[k] + c_hi * x[k+1] for k = 0..7 to the two four-lane sums.
+inline void MaddPair(const int16_t* x, __m128i pair, __m128i& lo, __m128i& hi) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 1));
+  lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pair));
+  hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), pair));
+}
+
+// Low 16 bits of each 32-bit lane, as a signed value.
+inline __m128i Wrap16Lanes(__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); }
+
+}  // namespace vk
+#endif
+
+// Exact sum of squares of n samples (n a multiple of 8).
+inline uint64_t SumSquaresScalar(const int16_t* x, int32_t n) {
+  uint64_t acc = 0;
+  for (int32_t i = 0; i < n; ++i) acc += static_cast<uint64_t>(x[i] * x[i]);
+  return acc;
+}
+inline uint64_t SumSquares(const int16_t* x, int32_t n) {
+#if defined(__SSE2__)
+  // A lane of _mm_madd_epi16(x, x) is at most 2 * 32768^2 = 2^31: exact when read unsigned.
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc = zero;
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i sq = _mm_madd_epi16(v, v);
+    acc = _mm_add_epi64(acc, _mm_add_epi64(_mm_unpacklo_epi32(sq, zero), _mm_unpackhi_epi32(sq, zero)));
+  }
+  alignas(16) uint64_t half[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(half), acc);
+  return half[0] + half[1];
+#else
+  return SumSquaresScalar(x, n);
+#endif
+}
+
+// Sum of x[i] * y[i] over n samples (n a multiple of 8), wrapping in 32 bits.
+inline int32_t DotWrap32Scalar(const int16_t* x, const int16_t* y, int32_t n) {
+  int32_t acc = 0;
+  for (int32_t i = 0; i < n; ++i) acc = add_wrap32(acc, x[i] * y[i]);
+  return acc;
+}
+inline int32_t DotWrap32(const int16_t* x, const int16_t* y, int32_t n) {
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (int32_t i = 0; i < n; i += 8) {
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i))));
+  }
+  return vk::LaneSum(acc);
+#else
+  return DotWrap32Scalar(x, y, n);
+#endif
+}
+
+// Order-10 inverse filter over n samples (a multiple of 8), x[-10..-1] readable:
+//   y[n] = wrap16((4096 * x[n] + sum_{j=1..10} a_j * x[n-j] + 2048) >> 12), sum wrapping.
+inline void ResidualFilterScalar(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t acc = x[i] * 4096;
+    for (int j = 1; j <= 10; ++j) acc = add_wrap32(acc, a[j - 1] * x[i - j]);
+    y[i] = wrap16(add_wrap32(acc, 2048) >> 12);
+  }
+}
+inline void ResidualFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+#if defined(__SSE2__)
+  __m128i pairs[5];  // (a_(10-2p), a_(9-2p)) meet (x[n-10+2p], x[n-9+2p])
+  for (int p = 0; p < 5; ++p) pairs[p] = vk::PairOf(a[9 - 2 * p], a[8 - 2 * p]);
+  const __m128i round = _mm_set1_epi32(2048);
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < n; i += 8) {
+    // x << 16 in each lane, then down by 4: 4096 x.
+    const __m128i xi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    __m128i lo = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(zero, xi), 4), round);
+    __m128i hi = _mm_add_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(zero, xi), 4), round);
+    for (int p = 0; p < 5; ++p) vk::MaddPair(x + i - 10 + 2 * p, pairs[p], lo, hi);
+    lo = vk::Wrap16Lanes(_mm_srai_epi32(lo, 12));
+    hi = vk::Wrap16Lanes(_mm_srai_epi32(hi, 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm_packs_epi32(lo, hi));
+  }
+#else
+  ResidualFilterScalar(a, x, y, n);
+#endif
+}
+
+// 20-tap interpolation of the adaptive codebook over n outputs (a multiple of 8):
+//   y[k] = sat16((16384 + sum_{m=0..19} taps[m] * x[k+m]) >> 15).
+// Every output of the call must depend only on samples written before the call: y and x may
+// share a buffer only with x + 27 <= y (each block of eight reads 27 samples).
+inline void InterpolateBlockScalar(const int16_t* taps, const int16_t* x, int16_t* y, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) {
+    int32_t s = 16384;
+    for (int m = 0; m < 20; ++m) s = add_wrap32(s, taps[m] * x[k + m]);
+    y[k] = sat16(s >> 15);
+  }
+}
+inline void InterpolateBlock(const int16_t* taps, const int16_t* x, int16_t* y, int32_t n) {
+#if defined(__SSE2__)
+  __m128i pairs[10];
+  for (int p = 0; p < 10; ++p) pairs[p] = vk::PairOf(taps[2 * p], taps[2 * p + 1]);
+  const __m128i round = _mm_set1_epi32(16384);
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo = round, hi = round;
+    for (int p = 0; p < 10; ++p) vk::MaddPair(x + i + 2 * p, pairs[p], lo, hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i),
+                     _mm_packs_epi32(_mm_srai_epi32(lo, 15), _mm_srai_epi32(hi, 15)));
+  }
+#else
+  InterpolateBlockScalar(taps, x, y, n);
+#endif
+}
+
+// Exc_combine's weighted sum over n samples (a multiple of 8), gains within 16 bits:
+//   x[k] = sat16(((x[k] * gx + u[k] * gu) << shift + 0x4000) >> 15), sum and shift wrapping.
+inline void CombineExcitationScalar(int16_t* x, const int16_t* u, int32_t gx, int32_t gu, int32_t shift, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t v = add_wrap32(mul_wrap32(x[i], gx), mul_wrap32(u[i], gu));
+    v = shl_wrap32(v, shift);
+    x[i] = sat16(add_wrap32(v, 0x4000) >> 15);
+  }
+}
+inline void CombineExcitation(int16_t* x, const int16_t* u, int32_t gx, int32_t gu, int32_t shift, int32_t n) {
+#if defined(__SSE2__)
+  const __m128i gains = vk::PairOf(gx, gu);
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m128i round = _mm_set1_epi32(0x4000);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i xv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i uv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+    __m128i lo = _mm_sll_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(xv, uv), gains), count);
+    __m128i hi = _mm_sll_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(xv, uv), gains), count);
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, round), 15);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, round), 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(x + i), _mm_packs_epi32(lo, hi));
+  }
+#else
+  CombineExcitationScalar(x, u, gx, gu, shift, n);
+#endif
+}
+
+// Zeros of the output high-pass over n samples (a multiple of 8), x[-2..-1] readable:
+//   z[k] = 7699 * (x[k] - 2 * x[k-1] + x[k-2]).
+inline void HighPassZerosScalar(const int16_t* x, int32_t* z, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) z[k] = 7699 * (x[k] - 2 * x[k - 1] + x[k - 2]);
+}
+inline void HighPassZeros(const int16_t* x, int32_t* z, int32_t n) {
+#if defined(__SSE2__)
+  const __m128i outer = vk::PairOf(7699, -15398);  // (x[k], x[k-1])
+  const __m128i inner = vk::PairOf(7699, 0);       // (x[k-2], x[k-1]) with x[k-1] unused
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 1));
+    const __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 2));
+    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(x0, x1), outer),
+                                     _mm_madd_epi16(_mm_unpacklo_epi16(x2, x1), inner));
+    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(x0, x1), outer),
+                                     _mm_madd_epi16(_mm_unpackhi_epi16(x2, x1), inner));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(z + i), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(z + i + 4), hi);
+  }
+#else
+  HighPassZerosScalar(x, z, n);
+#endif
+}
+
+// Output samples of the high-pass over n values (a multiple of 8):
+//   y[k] = sat16((t[k] + 2048) >> 12) with the three lowest bits cleared.
+inline void RoundToOutputScalar(const int32_t* t, int16_t* y, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) y[k] = wrap16(sat16(add_wrap32(t[k], 2048) >> 12) & 0xFFF8);
+}
+inline void RoundToOutput(const int32_t* t, int16_t* y, int32_t n) {
+#if defined(__SSE2__)
+  const __m128i round = _mm_set1_epi32(2048);
+  const __m128i mask = _mm_set1_epi16(static_cast<int16_t>(0xFFF8));
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4));
+    const __m128i v = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), 12),
+                                      _mm_srai_epi32(_mm_add_epi32(hi, round), 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm_and_si128(v, mask));
+  }
+#else
+  RoundToOutputScalar(t, y, n);
+#endif
+}
+
+}  // namespace amrnb
+
+#endif  // AMRDEC_VECTOR_KERNELS_H
