@@ -9,7 +9,7 @@
 // with the sum wrapping in 32 bits. y[-10..-1] hold the filter memory; y may equal x.
 // The SSE2 path works on blocks of four outputs. Everything a block needs from outputs before
 // it is one vector of inner products; the block's own outputs then follow one by one, each
-// adding the taps that reach back into the block (one, two and three products).
+// taking its products off the outputs above it in the block (one, two and three products).
 #ifndef AMRDEC_VECTOR_KERNELS_H
 #define AMRDEC_VECTOR_KERNELS_H
 
@@ -49,8 +49,13 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
   // The two newest history samples (y[n-2], y[n-1]) meet (a_(2+k), a_(1+k)) for output n+k.
   const __m128i a_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));  // a1..a8
   const __m128i near = _mm_unpacklo_epi16(_mm_srli_si128(a_lo, 2), a_lo);
-  const int32_t a1 = a[0], a2 = a[1], a3 = a[2];
+  // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j.
+  const __m128i from0 = _mm_set_epi32(static_cast<uint16_t>(a[2]), static_cast<uint16_t>(a[1]),
+                                      static_cast<uint16_t>(a[0]), 0);
+  const __m128i from1 = _mm_slli_si128(from0, 4);
+  const __m128i from2 = _mm_slli_si128(from0, 8);
   const __m128i round = _mm_set1_epi32(2048);
+  const __m128i zero = _mm_setzero_si128();
 
   for (int32_t i = 0; i < n; i += 4) {
     const __m128i far = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i - 10));
@@ -68,20 +73,20 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
     __m128i past = _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
     past = _mm_add_epi32(past, _mm_madd_epi16(pair, near));
 
+    // 4096 x[n+k] + 2048 less everything from before the block.
     const __m128i x16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + i));
-    const __m128i x32 = _mm_srai_epi32(_mm_unpacklo_epi16(x16, x16), 16);
-    const __m128i acc = _mm_sub_epi32(_mm_add_epi32(_mm_slli_epi32(x32, 12), round), past);
+    __m128i acc = _mm_sub_epi32(_mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(zero, x16), 4), round), past);
 
-    alignas(16) int32_t e[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(e), acc);
-    const int32_t y0 = sat16(e[0] >> 12);
-    const int32_t y1 = sat16(sub_wrap32(e[1], a1 * y0) >> 12);
-    const int32_t y2 = sat16(sub_wrap32(sub_wrap32(e[2], a1 * y1), a2 * y0) >> 12);
-    const int32_t y3 = sat16(sub_wrap32(sub_wrap32(sub_wrap32(e[3], a1 * y2), a2 * y1), a3 * y0) >> 12);
-    y[i] = static_cast<int16_t>(y0);
-    y[i + 1] = static_cast<int16_t>(y1);
-    y[i + 2] = static_cast<int16_t>(y2);
-    y[i + 3] = static_cast<int16_t>(y3);
+    // Output k is final once outputs 0..k-1 of the block are subtracted: saturate all lanes,
+    // broadcast lane k and take its products off the lanes above it.
+    __m128i out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(_mm_unpacklo_epi16(out, out), 0x00), from0));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(_mm_unpacklo_epi16(out, out), 0x55), from1));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(_mm_unpacklo_epi16(out, out), 0xAA), from2));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(y + i), out);
   }
 #else
   SynthesisFilterScalar(a, x, y, n);
