@@ -9,6 +9,7 @@
 #include "fixed_point.h"
 #include "stages.h"
 #include "tables/tables.h"
+#include "vector_kernels.h"
 
 namespace amrnb {
 
@@ -350,10 +351,11 @@ void Pitch_emphasis(const int16_t* exc, int16_t* exc_enhanced, int32_t pit_sharp
                     int32_t mode) {
   const int16_t* total = exc_enhanced;
   int16_t* excp = exc_enhanced + L_SUBFR;
-  for (int n = 0; n < L_SUBFR; ++n) {
-    const int32_t w = ((exc[n] * pit_sharp) >> 15) * gain_pit;
-    const int32_t r = mode == MR122 ? (w + 0x8000) >> 16 : (w + 0x4000) >> 15;
-    excp[n] = sat16(total[n] + r);
+  const int32_t shift = mode == MR122 ? 16 : 15;  // rounded: 0x8000 or 0x4000 added first
+  if (pit_sharp >= 0 && pit_sharp <= MAX_16 && gain_pit >= MIN_16 && gain_pit <= MAX_16) {
+    EmphasisePitch(exc, total, excp, pit_sharp, gain_pit, shift, L_SUBFR);
+  } else {
+    EmphasisePitchScalar(exc, total, excp, pit_sharp, gain_pit, shift, L_SUBFR);
   }
 
   // agc2: scale the emphasised excitation to the energy of the total excitation.
@@ -374,7 +376,7 @@ void Pitch_emphasis(const int16_t* exc, int16_t* exc_enhanced, int32_t pit_sharp
     z = k > 0 ? z >> k : shl_wrap32(z, -k);
     g0 = wrap16(shl_wrap32(add_wrap32(Inv_sqrt(z), 64), 9) >> 16);  // Q12
   }
-  for (int n = 0; n < L_SUBFR; ++n) excp[n] = wrap16((excp[n] * g0) >> 12);
+  ScaleQ12Wrap(excp, wrap16(g0), L_SUBFR);
 }
 
 }  // namespace amrnb

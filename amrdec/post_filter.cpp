@@ -96,10 +96,22 @@ void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
   }
 
   int32_t gain = st.past_gain;  // Q12
+  if (gain < 0 || gain > MAX_16) {  // not reached from a reset state; kept exact all the same
+    for (int n = 0; n < L_SUBFR; ++n) {
+      gain = ((gain * kAgcFactor) >> 15) + g0;
+      sig_out[n] = sat16((sig_out[n] * gain) >> 12);
+    }
+    st.past_gain = gain;
+    return;
+  }
+  // From 0..32767 the gain stays there (g0 is at most 3275), so the gains fit 16 bits and
+  // the scaling runs as one vector pass after the recursion.
+  alignas(16) int16_t gains[L_SUBFR];
   for (int n = 0; n < L_SUBFR; ++n) {
     gain = ((gain * kAgcFactor) >> 15) + g0;
-    sig_out[n] = sat16((sig_out[n] * gain) >> 12);
+    gains[n] = static_cast<int16_t>(gain);
   }
+  ScaleQ12Sat(sig_out, gains, L_SUBFR);
   st.past_gain = gain;
 }
 
@@ -127,10 +139,9 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
     std::copy_n(num, M, h + 1);
     const int32_t tilt = Tilt_factor(den, h);
 
-    // First-order tilt compensation 1 - tilt z^-1, from the last sample down.
+    // First-order tilt compensation 1 - tilt z^-1 on the unchanged residual.
     const int16_t last = r[L_SUBFR - 1];
-    for (int n = L_SUBFR - 1; n > 0; --n) r[n] = wrap16(r[n] - ((tilt * r[n - 1]) >> 15));
-    r[0] = wrap16(r[0] - ((tilt * st.mem_pre) >> 15));
+    TiltCompensate(r, tilt, st.mem_pre, L_SUBFR);
     st.mem_pre = last;
 
     Syn_filt(den, r, r);

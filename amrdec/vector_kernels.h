@@ -296,6 +296,123 @@ inline void RoundToOutput(const int32_t* t, int16_t* y, int32_t n) {
 #endif
 }
 
+#if defined(__SSE2__)
+namespace vk {
+
+// The full 32-bit products of eight 16-bit pairs, as two four-lane vectors.
+inline void Products(__m128i a, __m128i b, __m128i& lo, __m128i& hi) {
+  const __m128i pl = _mm_mullo_epi16(a, b);
+  const __m128i ph = _mm_mulhi_epi16(a, b);
+  lo = _mm_unpacklo_epi16(pl, ph);
+  hi = _mm_unpackhi_epi16(pl, ph);
+}
+
+}  // namespace vk
+#endif
+
+// Per-sample gain in Q12 over n samples (a multiple of 8): x[k] = sat16((x[k] * g[k]) >> 12).
+inline void ScaleQ12SatScalar(int16_t* x, const int16_t* g, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) x[k] = sat16((x[k] * g[k]) >> 12);
+}
+inline void ScaleQ12Sat(int16_t* x, const int16_t* g, int32_t n) {
+#if defined(__SSE2__)
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    vk::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)),
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i)), lo, hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(x + i),
+                     _mm_packs_epi32(_mm_srai_epi32(lo, 12), _mm_srai_epi32(hi, 12)));
+  }
+#else
+  ScaleQ12SatScalar(x, g, n);
+#endif
+}
+
+// One gain in Q12 over n samples (a multiple of 8), kept to 16 bits: x[k] = wrap16((x[k] * g) >> 12).
+inline void ScaleQ12WrapScalar(int16_t* x, int16_t g, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) x[k] = wrap16((x[k] * g) >> 12);
+}
+inline void ScaleQ12Wrap(int16_t* x, int16_t g, int32_t n) {
+#if defined(__SSE2__)
+  const __m128i gv = _mm_set1_epi16(g);
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    vk::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)), gv, lo, hi);
+    lo = vk::Wrap16Lanes(_mm_srai_epi32(lo, 12));
+    hi = vk::Wrap16Lanes(_mm_srai_epi32(hi, 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(x + i), _mm_packs_epi32(lo, hi));
+  }
+#else
+  ScaleQ12WrapScalar(x, g, n);
+#endif
+}
+
+// Pitch emphasis of the excitation over n samples (a multiple of 8), sharp in 0..32767 and
+// gain within 16 bits: w = ((exc[k] * sharp) >> 15) * gain, then
+//   out[k] = sat16(total[k] + ((w + 2^(s-1)) >> s)), with s = 16 or 15.
+inline void EmphasisePitchScalar(const int16_t* exc, const int16_t* total, int16_t* out, int32_t sharp,
+                                 int32_t gain, int32_t s, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t w = ((exc[k] * sharp) >> 15) * gain;
+    out[k] = sat16(total[k] + ((w + (1 << (s - 1))) >> s));
+  }
+}
+inline void EmphasisePitch(const int16_t* exc, const int16_t* total, int16_t* out, int32_t sharp,
+                           int32_t gain, int32_t s, int32_t n) {
+#if defined(__SSE2__)
+  const __m128i sharp_v = _mm_set1_epi16(static_cast<int16_t>(sharp));
+  const __m128i gain_v = _mm_set1_epi16(static_cast<int16_t>(gain));
+  const __m128i round = _mm_set1_epi32(1 << (s - 1));
+  const __m128i count = _mm_cvtsi32_si128(s);
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    vk::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(exc + i)), sharp_v, lo, hi);
+    // (exc * sharp) >> 15 lies within 16 bits for sharp below 32768.
+    const __m128i t = _mm_packs_epi32(_mm_srai_epi32(lo, 15), _mm_srai_epi32(hi, 15));
+    vk::Products(t, gain_v, lo, hi);
+    lo = _mm_sra_epi32(_mm_add_epi32(lo, round), count);
+    hi = _mm_sra_epi32(_mm_add_epi32(hi, round), count);
+    // total + r needs 17 bits: add in 32-bit lanes, then saturate.
+    const __m128i tot = _mm_loadu_si128(reinterpret_cast<const __m128i*>(total + i));
+    const __m128i zero = _mm_setzero_si128();
+    lo = _mm_add_epi32(lo, _mm_srai_epi32(_mm_unpacklo_epi16(zero, tot), 16));
+    hi = _mm_add_epi32(hi, _mm_srai_epi32(_mm_unpackhi_epi16(zero, tot), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(lo, hi));
+  }
+#else
+  EmphasisePitchScalar(exc, total, out, sharp, gain, s, n);
+#endif
+}
+
+// First-order tilt compensation over n samples (a multiple of 8), in place, tilt in 0..32767:
+//   r[k] = wrap16(r[k] - ((tilt * r[k-1]) >> 15)), every r[k-1] taken before this call changed
+// it; r[-1] is read as `before`.
+inline void TiltCompensateScalar(int16_t* r, int32_t tilt, int32_t before, int32_t n) {
+  for (int32_t k = n - 1; k > 0; --k) r[k] = wrap16(r[k] - ((tilt * r[k - 1]) >> 15));
+  r[0] = wrap16(r[0] - ((tilt * before) >> 15));
+}
+inline void TiltCompensate(int16_t* r, int32_t tilt, int32_t before, int32_t n) {
+#if defined(__SSE2__)
+  // From the top block down, so that each block still reads the samples below it unchanged.
+  // A 16-bit product shifted right by 15 fits in 16 bits: (high << 1) | (low >> 15).
+  const __m128i tilt_v = _mm_set1_epi16(static_cast<int16_t>(tilt));
+  for (int32_t i = n - 8; i >= 0; i -= 8) {
+    __m128i prev;
+    if (i > 0) {
+      prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i - 1));
+    } else {
+      prev = _mm_insert_epi16(_mm_slli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r)), 2), before, 0);
+    }
+    const __m128i t = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(prev, tilt_v), 1),
+                                   _mm_srli_epi16(_mm_mullo_epi16(prev, tilt_v), 15));
+    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), _mm_sub_epi16(cur, t));
+  }
+#else
+  TiltCompensateScalar(r, tilt, before, n);
+#endif
+}
+
 }  // namespace amrnb
 
 #endif  // AMRDEC_VECTOR_KERNELS_H

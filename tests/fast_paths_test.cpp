@@ -192,6 +192,54 @@ TEST(FastPaths, EnergiesAndExcitationCombinationMatchPlainForms) {
   }
 }
 
+TEST(FastPaths, GainScalingEmphasisAndTiltMatchPlainForms) {
+  Random rnd;
+  for (int trial = 0; trial < 20000; ++trial) {
+    int16_t x[1 + 40], g[40], total[40], ref[41], fast[41], scalar[41];
+    rnd.Fill(x, 41);
+    rnd.Fill(total, 40);
+    for (int16_t& v : g) v = static_cast<int16_t>(rnd.Below(32768));  // gains of agc: 0..32767
+
+    for (int k = 0; k < 40; ++k) ref[k] = sat16((x[k] * g[k]) >> 12);
+    std::copy_n(x, 40, fast);
+    std::copy_n(x, 40, scalar);
+    ScaleQ12Sat(fast, g, 40);
+    ScaleQ12SatScalar(scalar, g, 40);
+    ASSERT_TRUE(std::equal(ref, ref + 40, fast)) << "trial " << trial;
+    ASSERT_TRUE(std::equal(ref, ref + 40, scalar)) << "trial " << trial;
+
+    const int16_t g0 = rnd.Sample();
+    for (int k = 0; k < 40; ++k) ref[k] = wrap16((x[k] * g0) >> 12);
+    std::copy_n(x, 40, fast);
+    std::copy_n(x, 40, scalar);
+    ScaleQ12Wrap(fast, g0, 40);
+    ScaleQ12WrapScalar(scalar, g0, 40);
+    ASSERT_TRUE(std::equal(ref, ref + 40, fast)) << "trial " << trial;
+    ASSERT_TRUE(std::equal(ref, ref + 40, scalar)) << "trial " << trial;
+
+    const int32_t sharp = static_cast<int32_t>(rnd.Below(32768)), gain = rnd.Sample(), s = trial % 2 ? 16 : 15;
+    for (int k = 0; k < 40; ++k) {
+      const int64_t w = int64_t{(x[k] * sharp) >> 15} * gain;
+      ref[k] = sat16(static_cast<int32_t>(total[k] + ((w + (int64_t{1} << (s - 1))) >> s)));
+    }
+    EmphasisePitch(x, total, fast, sharp, gain, s, 40);
+    EmphasisePitchScalar(x, total, scalar, sharp, gain, s, 40);
+    ASSERT_TRUE(std::equal(ref, ref + 40, fast)) << "trial " << trial;
+    ASSERT_TRUE(std::equal(ref, ref + 40, scalar)) << "trial " << trial;
+
+    // Tilt compensation on r = x[1..40] with the sample before it given separately.
+    const int32_t tilt = static_cast<int32_t>(rnd.Below(32768)), before = rnd.Sample();
+    for (int k = 0; k < 40; ++k) ref[1 + k] = wrap16(x[1 + k] - ((tilt * (k ? x[k] : before)) >> 15));
+    std::copy_n(x, 41, fast);
+    std::copy_n(x, 41, scalar);
+    TiltCompensate(fast + 1, tilt, before, 40);
+    TiltCompensateScalar(scalar + 1, tilt, before, 40);
+    ASSERT_TRUE(std::equal(ref + 1, ref + 41, fast + 1)) << "trial " << trial;
+    ASSERT_TRUE(std::equal(ref + 1, ref + 41, scalar + 1)) << "trial " << trial;
+    ASSERT_EQ(fast[0], x[0]);  // the sample before the block is not written
+  }
+}
+
 TEST(FastPaths, OutputHighPassMatchesThePlainRecursion) {
   Random rnd;
   std::vector<uint8_t> block(kDecoderStateSize);
