@@ -6,6 +6,8 @@
 // gain_pit is Q14 throughout; gain_code is Q1. The MA predictor memory holds the quantized
 // energies of the last four subframes, newest first: past_qua_en in 20*log10 units (Q10),
 // past_qua_en_MR122 in log2 units (Q10).
+#include <algorithm>
+
 #include "fixed_point.h"
 #include "stages.h"
 #include "tables/tables.h"
@@ -338,11 +340,15 @@ int32_t ph_disp(DecoderState& st, int32_t mode, int32_t gain_pit, int32_t gain_c
   // Circular convolution of the innovation's pulses with the impulse response.
   int16_t* out = code + L_SUBFR;
   for (int i = 0; i < L_SUBFR; ++i) out[i] = 0;
+  // The response twice over: output i of a pulse at p reads entry 40 + i - p, which wraps
+  // around the 40 samples without a split.
+  int16_t imp2[2 * L_SUBFR];
+  std::copy_n(imp, L_SUBFR, imp2);
+  std::copy_n(imp, L_SUBFR, imp2 + L_SUBFR);
   for (int p = 0; p < L_SUBFR; ++p) {
     const int32_t v = code[p];
     if (v == 0) continue;
-    for (int i = p; i < L_SUBFR; ++i) out[i] = wrap16(out[i] + ((imp[i - p] * v) >> 15));
-    for (int i = 0; i < p; ++i) out[i] = wrap16(out[i] + ((imp[L_SUBFR - p + i] * v) >> 15));
+    AddScaledQ15(out, imp2 + L_SUBFR - p, v, L_SUBFR);
   }
   return 1;
 }

@@ -162,19 +162,19 @@ void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
   alignas(16) int32_t t[L_FRAME];
   HighPassZeros(x + 8, t, L_FRAME);
 
-  int32_t y1 = st.y1, y2 = st.y2;
+  // The accumulators are kept in 64 bits so that the products need no widening in the loop.
+  int64_t y1 = st.y1, y2 = st.y2;
   for (int n = 0; n < L_FRAME; ++n) {
-    const int32_t feedback = static_cast<int32_t>((int64_t{y1} * 31672) >> 16) +
-                             static_cast<int32_t>((int64_t{y2} * -15334) >> 16);
+    const int32_t feedback = static_cast<int32_t>((y1 * 31672) >> 16) + static_cast<int32_t>((y2 * -15334) >> 16);
     t[n] = add_wrap32(feedback, t[n]);
     y2 = y1;
-    y1 = 4 * std::clamp(t[n], -0x10000000, 0x0FFFFFFF);
+    y1 = 4 * int64_t{std::clamp(t[n], -0x10000000, 0x0FFFFFFF)};
   }
   RoundToOutput(t, out, L_FRAME);
   st.x2 = in[L_FRAME - 2];
   st.x1 = in[L_FRAME - 1];
-  st.y2 = y2;
-  st.y1 = y1;
+  st.y2 = static_cast<int32_t>(y2);
+  st.y1 = static_cast<int32_t>(y1);
 }
 
 }  // namespace amrnb

@@ -18,8 +18,12 @@ namespace amrnb {
 // Restoring division giving 15 quotient bits: num / den in Q15, 0..32767 (0 <= num, 0 < den).
 int32_t div_s(int32_t num, int32_t den) {
   if (num >= den) return MAX_16;
-  // For 0 <= num < den the fifteen restoring steps yield floor(num * 2^15 / den).
-  if (num >= 0 && den > 0) return static_cast<int32_t>((static_cast<int64_t>(num) << 15) / den);
+  if (num >= 0) {
+    // Here 0 <= num < den, and the fifteen restoring steps yield floor(num * 2^15 / den): one
+    // divide, in 32 bits where num << 15 fits them (the common case), else in 64.
+    if (num < 0x10000) return static_cast<int32_t>((static_cast<uint32_t>(num) << 15) / static_cast<uint32_t>(den));
+    return static_cast<int32_t>((static_cast<int64_t>(num) << 15) / den);
+  }
   int64_t rem = num;  // 2 * rem may exceed 31 bits for large denominators
   int32_t quot = 0;
   for (int i = 0; i < 15; ++i) {

@@ -8,8 +8,8 @@
 //   y[n] = sat16((4096 * x[n] - sum_{j=1..10} a_j * y[n-j] + 2048) >> 12)
 // with the sum wrapping in 32 bits. y[-10..-1] hold the filter memory; y may equal x.
 // The SSE2 path works on blocks of four outputs. Everything a block needs from outputs before
-// it is one vector of inner products; the block's own outputs then follow one by one, each
-// taking its products off the outputs above it in the block (one, two and three products).
+// it is one vector of sums (five pair products); the block's own outputs then follow one by
+// one, each taking its products off the outputs above it in the block.
 #ifndef AMRDEC_VECTOR_KERNELS_H
 #define AMRDEC_VECTOR_KERNELS_H
 
@@ -37,18 +37,16 @@ inline void SynthesisFilterScalar(const int16_t* a, const int16_t* x, int16_t* y
 // n must be a multiple of 4.
 inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
 #if defined(__SSE2__)
-  // Lane i of the eight-sample history y[n-10..n-3] meets a_(10-i) for output n; output n+k
-  // meets the same lanes with the coefficients moved up k lanes (a_(10-i+k), 0 below lane k).
-  __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2));  // a3..a10
-  c0 = _mm_shuffle_epi32(c0, 0x4E);
-  c0 = _mm_shufflelo_epi16(c0, 0x1B);
-  c0 = _mm_shufflehi_epi16(c0, 0x1B);  // a10..a3
-  const __m128i c1 = _mm_slli_si128(c0, 2);
-  const __m128i c2 = _mm_slli_si128(c0, 4);
-  const __m128i c3 = _mm_slli_si128(c0, 6);
-  // The two newest history samples (y[n-2], y[n-1]) meet (a_(2+k), a_(1+k)) for output n+k.
-  const __m128i a_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));  // a1..a8
-  const __m128i near = _mm_unpacklo_epi16(_mm_srli_si128(a_lo, 2), a_lo);
+  // The ten history samples y[n-10..n-1] form five pairs; pair j, (y[n-10+2j], y[n-9+2j]),
+  // meets (a_(10+k-2j), a_(9+k-2j)) for output n+k, with a_m = 0 above a10. Reading the
+  // coefficients zero-padded, lane k of pair j's operand is (c[9-2j+k], c[8-2j+k]).
+  alignas(16) int16_t c[24] = {};
+  std::memcpy(c, a, 10 * sizeof(int16_t));
+  __m128i coef[5];
+  for (int j = 0; j < 5; ++j) {
+    coef[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
+  }
   // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j.
   const __m128i from0 = _mm_set_epi32(static_cast<uint16_t>(a[2]), static_cast<uint16_t>(a[1]),
                                       static_cast<uint16_t>(a[0]), 0);
@@ -57,21 +55,20 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
   const __m128i round = _mm_set1_epi32(2048);
   const __m128i zero = _mm_setzero_si128();
 
-  for (int32_t i = 0; i < n; i += 4) {
-    const __m128i far = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i - 10));
-    int32_t last_pair;
-    std::memcpy(&last_pair, y + i - 2, sizeof last_pair);
-    const __m128i pair = _mm_shuffle_epi32(_mm_cvtsi32_si128(last_pair), 0);
+  // The history stays in registers from block to block (reloading it would wait for the
+  // block's own stores): recent = y[n-8..n-1]; older = y[n-12..n-5], whose pair in 32-bit
+  // lane 1 is (y[n-10], y[n-9]).
+  __m128i recent = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y - 8));
+  int32_t oldest_pair;
+  std::memcpy(&oldest_pair, y - 10, sizeof oldest_pair);
+  __m128i older = _mm_shuffle_epi32(_mm_cvtsi32_si128(oldest_pair), 0x00);
 
-    // Row sums of the four 4-lane products, transposed into one vector (lane k: output n+k).
-    const __m128i p0 = _mm_madd_epi16(far, c0);
-    const __m128i p1 = _mm_madd_epi16(far, c1);
-    const __m128i p2 = _mm_madd_epi16(far, c2);
-    const __m128i p3 = _mm_madd_epi16(far, c3);
-    const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(p0, p1), _mm_unpackhi_epi32(p0, p1));
-    const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(p2, p3), _mm_unpackhi_epi32(p2, p3));
-    __m128i past = _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
-    past = _mm_add_epi32(past, _mm_madd_epi16(pair, near));
+  for (int32_t i = 0; i < n; i += 4) {
+    __m128i past = _mm_madd_epi16(_mm_shuffle_epi32(older, 0x55), coef[0]);
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0x00), coef[1]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0x55), coef[2]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0xAA), coef[3]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0xFF), coef[4]));
 
     // 4096 x[n+k] + 2048 less everything from before the block.
     const __m128i x16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + i));
@@ -87,6 +84,9 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
     acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(_mm_unpacklo_epi16(out, out), 0xAA), from2));
     out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(y + i), out);
+
+    older = recent;
+    recent = _mm_unpacklo_epi64(_mm_srli_si128(recent, 8), out);
   }
 #else
   SynthesisFilterScalar(a, x, y, n);
@@ -176,8 +176,14 @@ inline void ResidualFilterScalar(const int16_t* a, const int16_t* x, int16_t* y,
 }
 inline void ResidualFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
 #if defined(__SSE2__)
-  __m128i pairs[5];  // (a_(10-2p), a_(9-2p)) meet (x[n-10+2p], x[n-9+2p])
-  for (int p = 0; p < 5; ++p) pairs[p] = vk::PairOf(a[9 - 2 * p], a[8 - 2 * p]);
+  // Pair p, (a_(10-2p), a_(9-2p)), meets (x[n-10+2p], x[n-9+2p]): the coefficients reversed.
+  __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2));  // a3..a10
+  r = _mm_shufflehi_epi16(_mm_shufflelo_epi16(_mm_shuffle_epi32(r, 0x4E), 0x1B), 0x1B);  // a10..a3
+  int32_t a21;  // (a1, a2) as they lie, swapped below
+  std::memcpy(&a21, a, sizeof a21);
+  const __m128i last = _mm_shufflelo_epi16(_mm_cvtsi32_si128(a21), 0xE1);  // (a2, a1)
+  const __m128i pairs[5] = {_mm_shuffle_epi32(r, 0x00), _mm_shuffle_epi32(r, 0x55), _mm_shuffle_epi32(r, 0xAA),
+                            _mm_shuffle_epi32(r, 0xFF), _mm_shuffle_epi32(last, 0x00)};
   const __m128i round = _mm_set1_epi32(2048);
   const __m128i zero = _mm_setzero_si128();
   for (int32_t i = 0; i < n; i += 8) {
@@ -208,8 +214,15 @@ inline void InterpolateBlockScalar(const int16_t* taps, const int16_t* x, int16_
 }
 inline void InterpolateBlock(const int16_t* taps, const int16_t* x, int16_t* y, int32_t n) {
 #if defined(__SSE2__)
-  __m128i pairs[10];
-  for (int p = 0; p < 10; ++p) pairs[p] = vk::PairOf(taps[2 * p], taps[2 * p + 1]);
+  // Pair p, (taps[2p], taps[2p+1]), is 32-bit lane p of the taps read as they lie.
+  const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps));
+  const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps + 8));
+  const __m128i t2 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(taps + 16));
+  const __m128i pairs[10] = {
+      _mm_shuffle_epi32(t0, 0x00), _mm_shuffle_epi32(t0, 0x55), _mm_shuffle_epi32(t0, 0xAA),
+      _mm_shuffle_epi32(t0, 0xFF), _mm_shuffle_epi32(t1, 0x00), _mm_shuffle_epi32(t1, 0x55),
+      _mm_shuffle_epi32(t1, 0xAA), _mm_shuffle_epi32(t1, 0xFF), _mm_shuffle_epi32(t2, 0x00),
+      _mm_shuffle_epi32(t2, 0x55)};
   const __m128i round = _mm_set1_epi32(16384);
   for (int32_t i = 0; i < n; i += 8) {
     __m128i lo = round, hi = round;
@@ -410,6 +423,28 @@ inline void TiltCompensate(int16_t* r, int32_t tilt, int32_t before, int32_t n) 
   }
 #else
   TiltCompensateScalar(r, tilt, before, n);
+#endif
+}
+
+// Adds one pulse of the innovation, spread by an impulse response, over n samples (a multiple
+// of 8): out[k] = wrap16(out[k] + ((imp[k] * v) >> 15)), v within 16 bits.
+inline void AddScaledQ15Scalar(int16_t* out, const int16_t* imp, int32_t v, int32_t n) {
+  for (int32_t k = 0; k < n; ++k) out[k] = wrap16(out[k] + ((imp[k] * v) >> 15));
+}
+inline void AddScaledQ15(int16_t* out, const int16_t* imp, int32_t v, int32_t n) {
+#if defined(__SSE2__)
+  const __m128i vv = _mm_set1_epi16(static_cast<int16_t>(v));
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    vk::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(imp + i)), vv, lo, hi);
+    // The product shifted by 15 may need 17 bits (-32768 * -32768): wrap it to 16 as the sum does.
+    lo = vk::Wrap16Lanes(_mm_srai_epi32(lo, 15));
+    hi = vk::Wrap16Lanes(_mm_srai_epi32(hi, 15));
+    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(o, _mm_packs_epi32(lo, hi)));
+  }
+#else
+  AddScaledQ15Scalar(out, imp, v, n);
 #endif
 }
 

@@ -192,7 +192,7 @@ TEST(FastPaths, EnergiesAndExcitationCombinationMatchPlainForms) {
   }
 }
 
-TEST(FastPaths, GainScalingEmphasisAndTiltMatchPlainForms) {
+TEST(FastPaths, GainScalingEmphasisDispersionAndTiltMatchPlainForms) {
   Random rnd;
   for (int trial = 0; trial < 20000; ++trial) {
     int16_t x[1 + 40], g[40], total[40], ref[41], fast[41], scalar[41];
@@ -224,6 +224,16 @@ TEST(FastPaths, GainScalingEmphasisAndTiltMatchPlainForms) {
     }
     EmphasisePitch(x, total, fast, sharp, gain, s, 40);
     EmphasisePitchScalar(x, total, scalar, sharp, gain, s, 40);
+    ASSERT_TRUE(std::equal(ref, ref + 40, fast)) << "trial " << trial;
+    ASSERT_TRUE(std::equal(ref, ref + 40, scalar)) << "trial " << trial;
+
+    // One dispersed pulse added onto the output (both extremes give a 17-bit product).
+    const int32_t v = rnd.Sample();
+    for (int k = 0; k < 40; ++k) ref[k] = wrap16(total[k] + ((x[k] * v) >> 15));
+    std::copy_n(total, 40, fast);
+    std::copy_n(total, 40, scalar);
+    AddScaledQ15(fast, x, v, 40);
+    AddScaledQ15Scalar(scalar, x, v, 40);
     ASSERT_TRUE(std::equal(ref, ref + 40, fast)) << "trial " << trial;
     ASSERT_TRUE(std::equal(ref, ref + 40, scalar)) << "trial " << trial;
 
