@@ -251,13 +251,14 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
         s1 = -1;
         d >>= 1;
       } else {
-        s1 = norm_s(d) - 1;
+        s1 = norm_l(d) - 17;  // norm_s(d) - 1: for 0 < d < 2^15 norm_s(d) is norm_l(d) - 16
         d <<= s1;
       }
     }
     int32_t s2 = 0, t = 0;
     if (lspAver[i] != 0) {
-      s2 = norm_s(sat16(lspAver[i]));
+      const int32_t v = sat16(lspAver[i]);
+      s2 = v == -1 ? 0 : norm_l(v) - 16;  // norm_s(v), through the 32-bit count
       t = shl_wrap32(lspAver[i], s2);
     }
     const int32_t q = t > 0 ? div_s(d, t) : MAX_16;

@@ -162,13 +162,17 @@ void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
   alignas(16) int32_t t[L_FRAME];
   HighPassZeros(x + 8, t, L_FRAME);
 
-  // The accumulators are kept in 64 bits so that the products need no widening in the loop.
+  // The accumulators are kept in 64 bits so that the products need no widening in the loop;
+  // two samples per pass let them swap roles instead of moving.
+  auto step = [](int64_t newer, int64_t older, int32_t& t) {
+    const int32_t feedback = static_cast<int32_t>((newer * 31672) >> 16) + static_cast<int32_t>((older * -15334) >> 16);
+    t = add_wrap32(feedback, t);
+    return 4 * int64_t{std::clamp(t, -0x10000000, 0x0FFFFFFF)};
+  };
   int64_t y1 = st.y1, y2 = st.y2;
-  for (int n = 0; n < L_FRAME; ++n) {
-    const int32_t feedback = static_cast<int32_t>((y1 * 31672) >> 16) + static_cast<int32_t>((y2 * -15334) >> 16);
-    t[n] = add_wrap32(feedback, t[n]);
-    y2 = y1;
-    y1 = 4 * int64_t{std::clamp(t[n], -0x10000000, 0x0FFFFFFF)};
+  for (int n = 0; n < L_FRAME; n += 2) {
+    y2 = step(y1, y2, t[n]);
+    y1 = step(y2, y1, t[n + 1]);
   }
   RoundToOutput(t, out, L_FRAME);
   st.x2 = in[L_FRAME - 2];

@@ -91,6 +91,10 @@ TEST(FastPaths, DivisionAndNormalisationMatchTheirPlainForms) {
     ASSERT_EQ(norm_l(v), RefNorm(v < 0 ? ~int64_t{v} : v, 0x80000000LL)) << v;
   }
   EXPECT_EQ(norm_l(MIN_32), 0);
+  // The gain averaging takes norm_s of nonzero 16-bit values through norm_l's count.
+  for (int32_t x = MIN_16; x <= MAX_16; ++x) {
+    if (x != 0) ASSERT_EQ(x == -1 ? 0 : norm_l(x) - 16, norm_s(x)) << x;
+  }
 }
 
 TEST(FastPaths, SynthesisAndResidualFiltersMatchPlainForms) {
