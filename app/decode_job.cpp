@@ -41,6 +41,9 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
   AMRFileHandler source;
   int32_t status = OpenAmrSource(source_path, &source);
   if (status != kReadOk) return status;
+  if (RefuseSourceAsDestination(source_path, destination_path, &source) != kJobOk) {
+    return kJobOpenFailed;
+  }
 
   AmrCodec codec;
   codec.state_size = amrnb::kDecoderStateSize;
@@ -79,7 +82,7 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
   // Every failure from here on keeps what the destination already holds: the
   // provisional header and the samples written so far.
   auto stop = [&](int32_t result) {
-    std::fclose(destination);
+    if (destination != nullptr) std::fclose(destination);
     codec.Release();
     source.Close();
     return result;
@@ -137,7 +140,26 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
   }
 
   PrintEndOfFileTimes(start_ms);
-  if (WriteWaveHeader(data_bytes, destination) != 0) {
+  // Samples still in the stdio buffer must reach the file before the header that counts them
+  // is rewritten: the rewind would discard a flush error. The header itself is checked when
+  // the file is closed, and it must sit at the start (a destination that cannot be rewound,
+  // such as a pipe, would get it after the samples). Each failure is a failed final header.
+  bool header_written = false;
+  ClearLastError();
+  if (std::fflush(destination) != 0) {
+    std::printf("\n Failed to write ret(%d) Error(%d)", 0, GetLastError());
+  } else if (WriteWaveHeader(data_bytes, destination) == 0) {
+    ClearLastError();
+    const bool at_header_end = std::ftell(destination) == static_cast<long>(kWaveHeaderSize);
+    const int position_error = GetLastError();
+    header_written = CloseDestination(destination) && at_header_end;
+    destination = nullptr;
+    if (!header_written) {
+      std::printf("\n Failed to write ret(%d) Error(%d)", 0,
+                  at_header_end ? GetLastError() : position_error);
+    }
+  }
+  if (!header_written) {
     std::printf("\nFailed to Write Header.");
     std::printf("\nFailed to unInitialize Wave File..");
     return stop(kJobDecoderSetupOrFinalHeaderFailed);

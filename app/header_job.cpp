@@ -14,6 +14,9 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   AMRFileHandler source;
   const int32_t source_status = OpenAmrSource(source_path, &source);
   if (source_status != kReadOk) return source_status;
+  if (RefuseSourceAsDestination(source_path, destination_path, &source) != kJobOk) {
+    return kJobOpenFailed;
+  }
 
   ClearLastError();
   FILE* destination = std::fopen(destination_path, "wb+");
@@ -64,8 +67,14 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
     read_status = ReadAmrFrame(&source, frame, &length, &layout);
   }
 
+  // Frames still in the stdio buffer are written now; a failure here is a failed frame write.
+  if (!CloseDestination(destination)) {
+    std::printf("\n Failed to write. Error(%d)", GetLastError());
+    std::printf("\nFailed to Decode AMR..");
+    source.Close();
+    return kJobWriteFailed;
+  }
   PrintEndOfFileTimes(start_ms);
   source.Close();
-  std::fclose(destination);
   return kJobOk;
 }

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "app/jobs.h"
@@ -18,6 +20,34 @@ int32_t OpenAmrSource(const char* source_path, AMRFileHandler* source) {
     source->Close();
   }
   return status;
+}
+
+int32_t RefuseSourceAsDestination(const char* source_path, const char* destination_path,
+                                  AMRFileHandler* source) {
+  // The open source stream is compared, not its path, so any spelling of the same file
+  // matches; a destination that does not exist yet cannot be the source.
+  struct stat source_info {};
+  struct stat destination_info {};
+  if (fstat(fileno(source->stream()), &source_info) != 0 ||
+      stat(destination_path, &destination_info) != 0 ||
+      source_info.st_dev != destination_info.st_dev || source_info.st_ino != destination_info.st_ino) {
+    return kJobOk;
+  }
+  std::printf("\nDestination (%s) is the source file (%s); refusing to overwrite it.",
+              destination_path, source_path);
+  source->Close();
+  return kJobOpenFailed;
+}
+
+bool CloseDestination(FILE* destination) {
+  ClearLastError();
+  if (std::fflush(destination) != 0) {
+    const int flush_error = GetLastError();
+    std::fclose(destination);
+    errno = flush_error;  // report the flush's error, not the close's
+    return false;
+  }
+  return std::fclose(destination) == 0;
 }
 
 void PrintEndOfFileTimes(uint32_t start_ms) {

@@ -4,6 +4,7 @@
 #define APP_JOBS_H
 
 #include <cstdint>
+#include <cstdio>
 
 // Exit statuses of the jobs beyond the readers' own codes (12, 14, 15, 16).
 enum JobStatus : int32_t {
@@ -27,6 +28,17 @@ class AMRFileHandler;
 // Opens the source into `source` and reads and checks its header. On failure prints the
 // cause and the source path, leaves no stream open and returns 3, 12 or 14.
 int32_t OpenAmrSource(const char* source_path, AMRFileHandler* source);
+
+// Refuses a destination that is the source file itself (same device and inode, whatever
+// the spelling of its path, a hard link or a symbolic link included): opening it "wb+" would
+// truncate the recording before it is read. Then prints both paths, closes the source and
+// returns 3; returns 0 for any other destination, existing or not.
+int32_t RefuseSourceAsDestination(const char* source_path, const char* destination_path,
+                                  AMRFileHandler* source);
+
+// Flushes and closes the destination. stdio may report a failed write only when the buffer
+// is flushed, so true means every byte written so far reached the file.
+bool CloseDestination(FILE* destination);
 
 // Prints the end-of-input line and the three timing lines.
 void PrintEndOfFileTimes(uint32_t start_ms);
