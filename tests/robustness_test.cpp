@@ -1,0 +1,275 @@
+// Sources and destinations that recorders, file transfers and full disks leave behind: write
+// failures that stdio reports late, hostile and odd sources, odd paths, and a destination
+// that is the source itself. Nothing may crash, and no lost data may end with status 0.
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "app/jobs.h"
+#include "fuzz/fuzz_entries.h"
+#include "test_util.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+using namespace testutil;
+
+namespace {
+
+using Job = int32_t (*)(const char*, const char*);
+
+struct JobRun {
+  int32_t status;
+  std::string out;
+};
+
+int OpenDescriptors() {
+  DIR* dir = opendir("/proc/self/fd");
+  int count = 0;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+// Runs a job in-process with its output captured; it must leave no descriptor open.
+JobRun RunInProcess(Job job, const std::string& source, const std::string& destination) {
+  CaptureStdout();
+  const int before = OpenDescriptors();
+  const int32_t status = job(source.c_str(), destination.c_str());
+  const int after = OpenDescriptors();
+  JobRun run{status, GetCapturedStdout()};
+  EXPECT_EQ(after, before) << "descriptor left open";
+  return run;
+}
+
+Bytes SourceWithFrames(int count) {
+  Bytes source = AmrWaveHeader();
+  for (int i = 0; i < count; ++i) Append(source, Frame(i % 8, static_cast<uint8_t>(i)));
+  return source;
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A write that stdio buffers fails only when the buffer is flushed: inside a later write for a
+// large output, only at the flush before the header is rewritten or at the close for a small
+// one. Every case must end with the failing write's messages and status, never with 0.
+TEST(WriteFailures, FullDeviceOrUnrewindableDestinationIsNeverASuccess) {
+  const std::string kDecodeFailure =
+      "\nFailed to Write Header.\nFailed to unInitialize Wave File..";
+  const std::string kHeaderJobFailure = "\n Failed to write. Error(28)\nFailed to Decode AMR..";
+  struct Case {
+    const char* name;
+    Job job;
+    int frames;  // 5 frames fit in the stdio buffer, 400 do not
+    const char* destination;
+    int32_t status;
+    std::string tail;
+  } cases[] = {
+      {"header job, small, full device", RunHeaderJob, 5, "/dev/full", 6, kHeaderJobFailure},
+      {"decode job, small, full device", RunDecodeJob, 5, "/dev/full", 16,
+       "\n Failed to write ret(0) Error(28)" + kDecodeFailure},
+      {"decode job, large, full device", RunDecodeJob, 400, "/dev/full", 16,
+       "\n Failed to write ret(0) Error(28)" + kDecodeFailure},
+      {"decode job, pipe", RunDecodeJob, 5, "pipe", 16, "\n Failed to write ret(0) Error(29)" + kDecodeFailure},
+  };
+  TempDir dir;
+  ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(dir.Path("src.wav"), SourceWithFrames(c.frames));
+    const std::string destination = c.destination[0] == '/' ? c.destination : dir.Path(c.destination);
+    const JobRun run = RunInProcess(c.job, dir.Path("src.wav"), destination);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(EndsWith(run.out, c.tail)) << run.out.substr(run.out.size() - std::min<size_t>(run.out.size(), 300));
+    EXPECT_EQ(run.out.find("Reached End of File") != std::string::npos, c.job == RunDecodeJob);
+  }
+}
+
+TEST(HostileSources, DirectoryOrUnreadableFileIsRefusedWithoutADestination) {
+  TempDir dir;
+  const std::string directory = dir.Path("recordings");
+  ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+  for (Job job : {RunHeaderJob, RunDecodeJob}) {
+    const JobRun run = RunInProcess(job, directory, dir.Path("dst"));
+    EXPECT_EQ(run.status, 12);
+    EXPECT_EQ(run.out, "\nFailed to read AMR File. Error(21)Failed to Read File (" + directory + ")");
+    EXPECT_FALSE(Exists(dir.Path("dst")));
+  }
+
+  // Root reads any file whatever its mode, so as root the job runs in a child that has
+  // given up root for the unprivileged "nobody" user (uid 65534).
+  const std::string locked = dir.Path("locked.wav");
+  WriteFile(locked, SourceWithFrames(3));
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  ASSERT_EQ(chmod(dir.Path("").c_str(), 0777), 0);  // only the file's own mode may stop the job
+  for (Job job : {RunHeaderJob, RunDecodeJob}) {
+    const std::string out_path = dir.Path("child_stdout.txt");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      dup2(out, 1);
+      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+      const int32_t status = job(locked.c_str(), dir.Path("dst").c_str());
+      std::fflush(stdout);
+      _exit(status);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    if (WEXITSTATUS(wstatus) == 125) GTEST_SKIP() << "cannot drop root privileges here";
+    EXPECT_EQ(WEXITSTATUS(wstatus), 3);
+    const Bytes out = ReadFile(out_path);
+    EXPECT_EQ(std::string(out.begin(), out.end()),
+              "Failed to open AMR File. Error(13)Failed to Read File (" + locked + ")");
+    EXPECT_FALSE(Exists(dir.Path("dst")));
+  }
+}
+
+// A header and the first byte of a frame of each type: types 10..15 are whole one-byte frames
+// (copied, or decoded as one concealed frame), the others are cut short and dropped.
+TEST(HostileSources, HeaderAndOneByteOfEachFrameType) {
+  TempDir dir;
+  for (int type = 0; type < 16; ++type) {
+    SCOPED_TRACE(type);
+    Bytes source = AmrWaveHeader();
+    source.push_back(static_cast<uint8_t>(type << 3 | 4));
+    WriteFile(dir.Path("src.wav"), source);
+    const size_t frames = type >= 10 ? 1 : 0;
+    EXPECT_EQ(RunInProcess(RunHeaderJob, dir.Path("src.wav"), dir.Path("dst.amr")).status, 0);
+    EXPECT_EQ(ReadFile(dir.Path("dst.amr")).size(), 6 + frames);
+    EXPECT_EQ(RunInProcess(RunDecodeJob, dir.Path("src.wav"), dir.Path("dst.wav")).status, 0);
+    const Bytes wav = ReadFile(dir.Path("dst.wav"));
+    ASSERT_EQ(wav.size(), 62 + 320 * frames);
+    EXPECT_EQ(Le32(wav, 58), 320 * frames);
+  }
+}
+
+// 64 KiB of random bytes behind a valid header: both jobs must convert exactly the frames a
+// correct reader finds, and the decode job's samples must equal decoding them directly.
+TEST(HostileSources, RandomBytesBehindAValidHeader) {
+  std::mt19937 rng(20240613);
+  for (int round = 0; round < 3; ++round) {
+    Bytes source = AmrWaveHeader();
+    for (int i = 0; i < 65536; ++i) source.push_back(static_cast<uint8_t>(rng()));
+    EXPECT_EQ(fuzzentry::Jobs(source.data(), source.size()), "") << "round " << round;
+  }
+}
+
+// Paths are data, never format strings or text to be cleaned up: spaces, '%' conversions and
+// bytes that are not ASCII reach the file system and the messages unchanged.
+TEST(OddPaths, SpacesPercentSignsAndNonAsciiBytes) {
+  TempDir dir;
+  const std::string name = "rec %s %n %d 100% \xC3\xA9t\xC3\xA9 \xFF\xFE";
+  const std::string source = dir.Path(name + ".wav");
+  WriteFile(source, SourceWithFrames(3));
+  for (const char* event : {"1", "2"}) {
+    SCOPED_TRACE(event);
+    const std::string destination = dir.Path(name + " out" + event);
+    EXPECT_EQ(RunAmrconv(dir, {source, destination, event}).exit_code, 0);
+    EXPECT_EQ(ReadFile(destination).size(), event[0] == '1' ? 62u + 3 * 320 : 6u + 13 + 14 + 16);
+
+    const std::string missing = dir.Path(name + " missing");
+    const RunResult r = RunAmrconv(dir, {missing, destination, event});
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_EQ(r.out, "Failed to open AMR File. Error(2)Failed to Read File (" + missing + ")");
+  }
+}
+
+// 259 characters is the longest path: it is used as given; 260 is refused before any file is
+// touched, as source or as destination.
+TEST(OddPaths, LongestPathIsUsedAndOneMoreIsRefused) {
+  TempDir dir;
+  WriteFile(dir.Path("src.wav"), SourceWithFrames(2));
+  const auto path_of_length = [&](size_t length) {
+    return dir.Path(std::string(length - dir.Path("").size(), 'p'));
+  };
+  const std::string longest = path_of_length(259);
+  const std::string too_long = path_of_length(260);
+  EXPECT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), longest, "2"}).exit_code, 0);
+  EXPECT_EQ(ReadFile(longest).size(), 6u + 13 + 14);
+  EXPECT_EQ(RunAmrconv(dir, {longest, dir.Path("copy.amr"), "2"}).exit_code, 12);  // an AMR file, no header
+  for (const auto& args : {std::vector<std::string>{dir.Path("src.wav"), too_long, "1"},
+                           std::vector<std::string>{too_long, dir.Path("dst"), "2"}}) {
+    EXPECT_EQ(RunAmrconv(dir, args).exit_code, 1);
+    EXPECT_FALSE(Exists(too_long));
+    EXPECT_FALSE(Exists(dir.Path("dst")));
+  }
+}
+
+// Opening the destination "wb+" would truncate the source before it is read, whatever the
+// spelling of its path. Both jobs refuse before touching it.
+TEST(DestinationIsTheSource, RefusedForEverySpellingAndTheSourceStaysIntact) {
+  // A job that reads what it writes would grow the file without end: the children inherit a
+  // file size limit that stops such a run at once.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit limit = saved;
+  limit.rlim_cur = 1 << 20;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  struct Restore {
+    rlimit value;
+    ~Restore() { setrlimit(RLIMIT_FSIZE, &value); }
+  } restore{saved};
+  TempDir dir;
+  const std::string source = dir.Path("rec.wav");
+  const Bytes original = SourceWithFrames(20);
+  WriteFile(source, original);
+  ASSERT_EQ(link(source.c_str(), dir.Path("hard link.wav").c_str()), 0);
+  ASSERT_EQ(symlink(source.c_str(), dir.Path("symlink.wav").c_str()), 0);
+  const std::string base = std::filesystem::path(dir.Path("")).parent_path().filename().string();
+  for (const std::string& destination :
+       {source, dir.Path("./rec.wav"), dir.Path("../" + base + "/rec.wav"), dir.Path("hard link.wav"),
+        dir.Path("symlink.wav")}) {
+    for (const char* event : {"1", "2"}) {
+      SCOPED_TRACE(destination + " event " + event);
+      const RunResult r = RunAmrconv(dir, {source, destination, event});
+      EXPECT_EQ(r.exit_code, 3);
+      EXPECT_TRUE(EndsWith(r.out, "\nDestination (" + destination + ") is the source file (" + source +
+                                      "); refusing to overwrite it."))
+          << r.out;
+      EXPECT_EQ(ReadFile(source), original);
+    }
+  }
+  // The reverse case: the hard link as the source, the original name as the destination.
+  EXPECT_EQ(RunAmrconv(dir, {dir.Path("hard link.wav"), source, "2"}).exit_code, 3);
+  EXPECT_EQ(ReadFile(source), original);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+[[gnu::noinline]] void LeakBlocks() {
+  for (int i = 0; i < 8; ++i) {
+    void* volatile block = std::malloc(48);
+    block = nullptr;
+  }
+}
+
+// The sanitizer build relies on LeakSanitizer to catch memory left allocated on any job path:
+// make sure it runs here rather than being silently switched off (the leak is made in a child).
+TEST(Sanitizers, LeakDetectionIsActive) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    LeakBlocks();
+    _exit(__lsan_do_recoverable_leak_check() != 0 ? 0 : 1);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "LeakSanitizer found no leak";
+}
+#endif
+
+}  // namespace
