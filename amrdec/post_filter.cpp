@@ -162,18 +162,28 @@ void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
   alignas(16) int32_t t[L_FRAME];
   HighPassZeros(x + 8, t, L_FRAME);
 
-  // The accumulators are kept in 64 bits so that the products need no widening in the loop;
-  // two samples per pass let them swap roles instead of moving.
-  auto step = [](int64_t newer, int64_t older, int32_t& t) {
-    const int32_t feedback = static_cast<int32_t>((newer * 31672) >> 16) + static_cast<int32_t>((older * -15334) >> 16);
-    t = add_wrap32(feedback, t);
-    return 4 * int64_t{std::clamp(t, -0x10000000, 0x0FFFFFFF)};
+  // The recursion is the critical path: from one sample to the next it is one product, one
+  // shift and one addition. The output accumulator y = 4 * c is carried as c, with the 4 in
+  // the constants (4 * 31672 = 126688, 4 * -15334 = -61336), and the limit is a branch that
+  // stays off that path, since it is rarely taken. The first two samples use the stored
+  // accumulators as they are.
+  auto feedback = [](int64_t y1, int64_t y2, int32_t z) {
+    return static_cast<int32_t>(static_cast<uint32_t>(((y1 * 31672) >> 16) + ((y2 * -15334) >> 16) + z));
   };
-  int64_t y1 = st.y1, y2 = st.y2;
-  for (int n = 0; n < L_FRAME; n += 2) {
-    y2 = step(y1, y2, t[n]);
-    y1 = step(y2, y1, t[n + 1]);
+  auto limit = [](int32_t v) {
+    if (static_cast<uint32_t>(v) + 0x10000000u > 0x1FFFFFFFu) [[unlikely]] v = std::clamp(v, -0x10000000, 0x0FFFFFFF);
+    return int64_t{v};
+  };
+  t[0] = feedback(st.y1, st.y2, t[0]);
+  int64_t c2 = limit(t[0]);
+  t[1] = feedback(4 * c2, st.y1, t[1]);
+  int64_t c1 = limit(t[1]);
+  for (int n = 2; n < L_FRAME; ++n) {
+    t[n] = static_cast<int32_t>(static_cast<uint32_t>(((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + t[n])));
+    c2 = c1;
+    c1 = limit(t[n]);
   }
+  const int64_t y1 = 4 * c1, y2 = 4 * c2;
   RoundToOutput(t, out, L_FRAME);
   st.x2 = in[L_FRAME - 2];
   st.x1 = in[L_FRAME - 1];
