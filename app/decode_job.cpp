@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "amrdec/amrnb_decoder.h"
 #include "app/jobs.h"
@@ -79,6 +80,11 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
     return kJobOpenFailed;
   }
 
+  // The output goes out in 64 KB pieces instead of the default 4 KB: an hour of speech is
+  // 115 MB. The buffer lives until the destination is closed below.
+  std::vector<char> destination_buffer(64 * 1024);
+  std::setvbuf(destination, destination_buffer.data(), _IOFBF, destination_buffer.size());
+
   // Every failure from here on keeps what the destination already holds: the
   // provisional header and the samples written so far.
   auto stop = [&](int32_t result) {
@@ -134,7 +140,7 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
     } else {
       data_bytes += kPcmFrameBytes;
     }
-    std::printf(".");
+    std::putchar('.');
     layout = -1;
     read_status = ReadAmrFrame(&source, frame, &length, &layout);
   }
