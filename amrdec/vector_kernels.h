@@ -47,10 +47,12 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
     coef[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
   }
-  // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j.
+  // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j, in
+  // the half of the lane that meets y[n+k] when the 32-bit pair (y[n], y[n+1]) or
+  // (y[n+2], y[n+3]) is broadcast.
   const __m128i from0 = _mm_set_epi32(static_cast<uint16_t>(a[2]), static_cast<uint16_t>(a[1]),
                                       static_cast<uint16_t>(a[0]), 0);
-  const __m128i from1 = _mm_slli_si128(from0, 4);
+  const __m128i from1 = _mm_slli_epi32(_mm_slli_si128(from0, 4), 16);
   const __m128i from2 = _mm_slli_si128(from0, 8);
   const __m128i round = _mm_set1_epi32(2048);
   const __m128i zero = _mm_setzero_si128();
@@ -77,11 +79,11 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
     // Output k is final once outputs 0..k-1 of the block are subtracted: saturate all lanes,
     // broadcast lane k and take its products off the lanes above it.
     __m128i out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
-    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(_mm_unpacklo_epi16(out, out), 0x00), from0));
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from0));
     out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
-    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(_mm_unpacklo_epi16(out, out), 0x55), from1));
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from1));
     out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
-    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(_mm_unpacklo_epi16(out, out), 0xAA), from2));
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x55), from2));
     out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(y + i), out);
 
