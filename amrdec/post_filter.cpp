@@ -34,29 +34,63 @@ int32_t AgcEnergy(const int16_t* x) {
 
 }  // namespace
 
-int32_t Tilt_factor(const int16_t* den, int16_t* h) {
-  // All-pole filtering of h, on a copy with room for whole blocks: zero memory before it,
-  // two extra outputs computed and then cleared so that the sums below can run over 24.
-  alignas(16) int16_t buf[M + 32] = {};
-  int16_t* g = buf + M;
-  std::copy_n(h, L_IMPULSE, g);
-  SynthesisFilter(den, g, g, 24);
-  std::copy_n(g, L_IMPULSE, h);
-  g[22] = g[23] = 0;
+namespace {
 
+// Impulse responses are filtered in buffers with room for whole blocks of four: zero memory
+// before the 22 samples, two more outputs after them (cleared once filtered, so that the
+// sums run over 24 samples) and one more zero for the lagged product.
+constexpr int kResponseBuf = M + 32;
+constexpr int kResponseLen = 24;
+
+// The tilt factor from a filtered impulse response g[0..21] followed by zeros.
+int32_t TiltFromResponse(const int16_t* g) {
   // Energy of outputs 1..21: the sum of all squares, wrapping as an unsigned 32-bit value,
-  // less h[0]^2 = 4096^2.
-  const uint32_t all = static_cast<uint32_t>(DotWrap32(g, g, 24));
+  // less g[0]^2 = 4096^2.
+  const uint32_t all = static_cast<uint32_t>(DotWrap32(g, g, kResponseLen));
   const uint32_t energy = std::min<uint32_t>(all - 16777216u, 0x3FFFFFFF);
-  int32_t r0 = (static_cast<int32_t>(energy) + 16777216 /* h[0]^2 */) >> 15;
+  int32_t r0 = (static_cast<int32_t>(energy) + 16777216 /* g[0]^2 */) >> 15;
   if (r0 > MAX_16) r0 = MAX_16;
 
-  const int32_t corr = DotWrap32(g, g + 1, 24);  // g[22..24] are zero
+  const int32_t corr = DotWrap32(g, g + 1, kResponseLen);  // g[22..24] are zero
   int32_t r1 = corr >> 15;
   if (r1 > MAX_16) r1 = MAX_16;
 
   if (r1 <= 0) return 0;
   return div_s((r1 * 26214 /* 0.8 in Q15 */) >> 15, r0);
+}
+
+// Tilt_factor of the four subframes at once: the four response filters run side by side.
+void TiltFactors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
+  alignas(16) int16_t buf[4][kResponseBuf] = {};
+  const int16_t* a[4];
+  const int16_t* x[4];
+  int16_t* y[4];
+  for (int k = 0; k < 4; ++k) {
+    int16_t* g = buf[k] + M;
+    g[0] = 4096;  // 1.0 in Q12
+    std::copy_n(num[k], M, g + 1);
+    a[k] = den[k];
+    x[k] = g;
+    y[k] = g;
+  }
+  SynthesisFilter4(a, x, y, kResponseLen);
+  for (int k = 0; k < 4; ++k) {
+    int16_t* g = buf[k] + M;
+    g[22] = g[23] = 0;
+    tilt[k] = TiltFromResponse(g);
+  }
+}
+
+}  // namespace
+
+int32_t Tilt_factor(const int16_t* den, int16_t* h) {
+  alignas(16) int16_t buf[kResponseBuf] = {};
+  int16_t* g = buf + M;
+  std::copy_n(h, L_IMPULSE, g);
+  SynthesisFilter(den, g, g, kResponseLen);
+  std::copy_n(g, L_IMPULSE, h);
+  g[22] = g[23] = 0;
+  return TiltFromResponse(g);
 }
 
 void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
@@ -124,27 +158,26 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   int16_t* out = scr.pf_out();
   std::copy_n(st.mem_syn_pst, M, out - M);
 
+  int16_t num[4][M], den[4][M];
   for (int k = 0; k < 4; ++k) {
-    const int16_t* a = scr.A_t + k * M;
+    WeightCoefficients(scr.A_t + k * M, gamma_num, num[k]);
+    WeightCoefficients(scr.A_t + k * M, gamma_den, den[k]);
+  }
+  // The tilt of each subframe depends on its coefficients alone (the impulse response of
+  // num / den, as Tilt_factor forms it), so all four are found first.
+  int32_t tilt[4];
+  TiltFactors(num, den, tilt);
+
+  for (int k = 0; k < 4; ++k) {
     int16_t* r = out + k * L_SUBFR;
-    int16_t num[M], den[M];
-    WeightCoefficients(a, gamma_num, num);
-    WeightCoefficients(a, gamma_den, den);
-
-    Residu(num, speech + k * L_SUBFR, r);
-
-    int16_t h_buf[M + L_IMPULSE] = {};
-    int16_t* h = h_buf + M;
-    h[0] = 4096;  // 1.0 in Q12
-    std::copy_n(num, M, h + 1);
-    const int32_t tilt = Tilt_factor(den, h);
+    Residu(num[k], speech + k * L_SUBFR, r);
 
     // First-order tilt compensation 1 - tilt z^-1 on the unchanged residual.
     const int16_t last = r[L_SUBFR - 1];
-    TiltCompensate(r, tilt, st.mem_pre, L_SUBFR);
+    TiltCompensate(r, tilt[k], st.mem_pre, L_SUBFR);
     st.mem_pre = last;
 
-    Syn_filt(den, r, r);
+    Syn_filt(den[k], r, r);
   }
   std::copy_n(out + L_FRAME - M, M, st.mem_syn_pst);
 

@@ -34,64 +34,99 @@ inline void SynthesisFilterScalar(const int16_t* a, const int16_t* x, int16_t* y
   }
 }
 
+#if defined(__SSE2__)
+namespace vk {
+
+// One synthesis filter on its way through the SSE2 blocks: its coefficients and history.
+class SynthesisBlocks {
+ public:
+  SynthesisBlocks(const int16_t* a, const int16_t* x, int16_t* y) : x_(x), y_(y) {
+    // The ten history samples y[n-10..n-1] form five pairs; pair j, (y[n-10+2j], y[n-9+2j]),
+    // meets (a_(10+k-2j), a_(9+k-2j)) for output n+k, with a_m = 0 above a10. Reading the
+    // coefficients zero-padded, lane k of pair j's operand is (c[9-2j+k], c[8-2j+k]).
+    alignas(16) int16_t c[24] = {};
+    std::memcpy(c, a, 10 * sizeof(int16_t));
+    for (int j = 0; j < 5; ++j) {
+      coef_[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
+    }
+    // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j, in
+    // the half of the lane that meets y[n+k] when the 32-bit pair (y[n], y[n+1]) or
+    // (y[n+2], y[n+3]) is broadcast.
+    from0_ = _mm_set_epi32(static_cast<uint16_t>(a[2]), static_cast<uint16_t>(a[1]), static_cast<uint16_t>(a[0]), 0);
+    from1_ = _mm_slli_epi32(_mm_slli_si128(from0_, 4), 16);
+    from2_ = _mm_slli_si128(from0_, 8);
+    // The history stays in registers from block to block (reloading it would wait for the
+    // block's own stores): recent = y[n-8..n-1]; older = y[n-12..n-5], whose pair in 32-bit
+    // lane 1 is (y[n-10], y[n-9]).
+    recent_ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y - 8));
+    int32_t oldest_pair;
+    std::memcpy(&oldest_pair, y - 10, sizeof oldest_pair);
+    older_ = _mm_shuffle_epi32(_mm_cvtsi32_si128(oldest_pair), 0x00);
+  }
+
+  // Outputs i..i+3.
+  void Block(int32_t i) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i past = _mm_madd_epi16(_mm_shuffle_epi32(older_, 0x55), coef_[0]);
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0x00), coef_[1]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0x55), coef_[2]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0xAA), coef_[3]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0xFF), coef_[4]));
+
+    // 4096 x[n+k] + 2048 less everything from before the block.
+    const __m128i x16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x_ + i));
+    __m128i acc = _mm_sub_epi32(
+        _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(zero, x16), 4), _mm_set1_epi32(2048)), past);
+
+    // Output k is final once outputs 0..k-1 of the block are subtracted: saturate all lanes,
+    // broadcast output k and take its products off the lanes above it.
+    __m128i out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from0_));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from1_));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x55), from2_));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(y_ + i), out);
+
+    older_ = recent_;
+    recent_ = _mm_unpacklo_epi64(_mm_srli_si128(recent_, 8), out);
+  }
+
+ private:
+  const int16_t* x_;
+  int16_t* y_;
+  __m128i coef_[5], from0_, from1_, from2_, recent_, older_;
+};
+
+}  // namespace vk
+#endif
+
 // n must be a multiple of 4.
 inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
 #if defined(__SSE2__)
-  // The ten history samples y[n-10..n-1] form five pairs; pair j, (y[n-10+2j], y[n-9+2j]),
-  // meets (a_(10+k-2j), a_(9+k-2j)) for output n+k, with a_m = 0 above a10. Reading the
-  // coefficients zero-padded, lane k of pair j's operand is (c[9-2j+k], c[8-2j+k]).
-  alignas(16) int16_t c[24] = {};
-  std::memcpy(c, a, 10 * sizeof(int16_t));
-  __m128i coef[5];
-  for (int j = 0; j < 5; ++j) {
-    coef[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
-  }
-  // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j, in
-  // the half of the lane that meets y[n+k] when the 32-bit pair (y[n], y[n+1]) or
-  // (y[n+2], y[n+3]) is broadcast.
-  const __m128i from0 = _mm_set_epi32(static_cast<uint16_t>(a[2]), static_cast<uint16_t>(a[1]),
-                                      static_cast<uint16_t>(a[0]), 0);
-  const __m128i from1 = _mm_slli_epi32(_mm_slli_si128(from0, 4), 16);
-  const __m128i from2 = _mm_slli_si128(from0, 8);
-  const __m128i round = _mm_set1_epi32(2048);
-  const __m128i zero = _mm_setzero_si128();
-
-  // The history stays in registers from block to block (reloading it would wait for the
-  // block's own stores): recent = y[n-8..n-1]; older = y[n-12..n-5], whose pair in 32-bit
-  // lane 1 is (y[n-10], y[n-9]).
-  __m128i recent = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y - 8));
-  int32_t oldest_pair;
-  std::memcpy(&oldest_pair, y - 10, sizeof oldest_pair);
-  __m128i older = _mm_shuffle_epi32(_mm_cvtsi32_si128(oldest_pair), 0x00);
-
-  for (int32_t i = 0; i < n; i += 4) {
-    __m128i past = _mm_madd_epi16(_mm_shuffle_epi32(older, 0x55), coef[0]);
-    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0x00), coef[1]));
-    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0x55), coef[2]));
-    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0xAA), coef[3]));
-    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent, 0xFF), coef[4]));
-
-    // 4096 x[n+k] + 2048 less everything from before the block.
-    const __m128i x16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + i));
-    __m128i acc = _mm_sub_epi32(_mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(zero, x16), 4), round), past);
-
-    // Output k is final once outputs 0..k-1 of the block are subtracted: saturate all lanes,
-    // broadcast lane k and take its products off the lanes above it.
-    __m128i out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
-    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from0));
-    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
-    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from1));
-    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
-    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x55), from2));
-    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(y + i), out);
-
-    older = recent;
-    recent = _mm_unpacklo_epi64(_mm_srli_si128(recent, 8), out);
-  }
+  vk::SynthesisBlocks f(a, x, y);
+  for (int32_t i = 0; i < n; i += 4) f.Block(i);
 #else
   SynthesisFilterScalar(a, x, y, n);
+#endif
+}
+
+// Four independent filters over n samples each (a multiple of 4), block by block in turn:
+// each filter's recursion is one long chain of dependent steps, and four of them side by
+// side keep the processor busy while each chain waits.
+inline void SynthesisFilter4(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4], int32_t n) {
+#if defined(__SSE2__)
+  vk::SynthesisBlocks f0(a[0], x[0], y[0]), f1(a[1], x[1], y[1]), f2(a[2], x[2], y[2]), f3(a[3], x[3], y[3]);
+  for (int32_t i = 0; i < n; i += 4) {
+    f0.Block(i);
+    f1.Block(i);
+    f2.Block(i);
+    f3.Block(i);
+  }
+#else
+  for (int k = 0; k < 4; ++k) SynthesisFilterScalar(a[k], x[k], y[k], n);
 #endif
 }
 

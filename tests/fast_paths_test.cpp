@@ -121,6 +121,34 @@ TEST(FastPaths, SynthesisAndResidualFiltersMatchPlainForms) {
     ASSERT_TRUE(std::equal(ref, ref + 10 + n, scalar)) << "trial " << trial;
     ASSERT_TRUE(std::equal(ref, ref + 10 + n, inplace)) << "trial " << trial;
 
+    // The same filter as one of four run side by side.
+    int16_t others[3][10 + 40] = {};
+    const int16_t* as[4] = {a, a, a, a};
+    const int16_t* xs[4] = {x + 10, x + 10, x + 10, x + 10};
+    int16_t* ys[4] = {others[0] + 10, scalar + 10, others[1] + 10, others[2] + 10};
+    std::copy_n(ref, 10, scalar);
+    for (auto& o : others) std::copy_n(ref, 10, o);
+    SynthesisFilter4(as, xs, ys, n);
+    ASSERT_TRUE(std::equal(ref, ref + 10 + n, scalar)) << "trial " << trial;
+    ASSERT_TRUE(std::equal(ref, ref + 10 + n, others[2])) << "trial " << trial;
+
+    // Tilt_factor against its plain form: the response of num / den over 22 samples.
+    if (trial % 4 == 1) {
+      int16_t h[10 + 22] = {}, g[10 + 22] = {};
+      h[10] = g[10] = 4096;
+      for (int i = 0; i < 10; ++i) h[11 + i] = g[11 + i] = static_cast<int16_t>(x[i] / 4);
+      RefSynthesis(a, g + 10, g + 10, 22);
+      uint32_t e = 0;
+      int32_t cr = 0;
+      for (int i = 1; i < 22; ++i) e += static_cast<uint32_t>(g[10 + i] * g[10 + i]);
+      for (int i = 0; i < 21; ++i) cr = add_wrap32(cr, g[10 + i] * g[11 + i]);
+      const int32_t r0 = std::min((static_cast<int32_t>(std::min(e, 0x3FFFFFFFu)) + 16777216) >> 15, MAX_16);
+      const int32_t r1 = std::min(cr >> 15, MAX_16);
+      const int32_t expected = r1 <= 0 ? 0 : RefDivS((r1 * 26214) >> 15, r0);
+      ASSERT_EQ(Tilt_factor(a, h + 10), expected) << "trial " << trial;
+      ASSERT_TRUE(std::equal(g, g + 32, h)) << "trial " << trial;
+    }
+
     RefResidual(a, x + 10, ref + 10, 40);
     ResidualFilter(a, x + 10, fast + 10, 40);
     ResidualFilterScalar(a, x + 10, scalar + 10, 40);
