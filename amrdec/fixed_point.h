@@ -6,6 +6,7 @@
 #ifndef AMRDEC_FIXED_POINT_H
 #define AMRDEC_FIXED_POINT_H
 
+#include <bit>
 #include <cstdint>
 
 namespace amrnb {
@@ -57,15 +58,10 @@ constexpr int32_t mult_q15(int32_t a, int32_t b) { return (a * b) >> 15; }
 
 // Left shifts that bring a 16-bit value into 0x4000..0x7FFF (a negative value is replaced by
 // its one's complement first); 0 for 0 and for -1. x must lie in -32768..32767.
+// Counted from the leading zeros: 1..32767 has 17..31 of them in 32 bits.
 constexpr int32_t norm_s(int32_t x) {
-  if (x == 0 || x == -1) return 0;
-  if (x < 0) x = ~x;
-  int32_t n = 0;
-  while (x < 0x4000) {
-    x <<= 1;
-    ++n;
-  }
-  return n;
+  const uint32_t v = static_cast<uint32_t>(x < 0 ? ~x : x);
+  return v == 0 ? 0 : std::countl_zero(v) - 17;
 }
 
 }  // namespace amrnb

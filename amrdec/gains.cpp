@@ -53,13 +53,6 @@ void push_history(int32_t (&hist)[N], int32_t value) {
   hist[N - 1] = value;
 }
 
-// Energy measure of the gain controls: the sum of squares halved three times, or the
-// down-scaled energy when the sum reaches its limit.
-int32_t agc_energy(const int16_t* x) {
-  const int32_t s = sum_sq_sat(L_SUBFR, x);
-  return s == 0x3FFFFFFF ? energy_old(x) : s >> 3;
-}
-
 }  // namespace
 
 void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t* exp_gcode0,
@@ -251,14 +244,14 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
         s1 = -1;
         d >>= 1;
       } else {
-        s1 = norm_l(d) - 17;  // norm_s(d) - 1: for 0 < d < 2^15 norm_s(d) is norm_l(d) - 16
+        s1 = norm_s(d) - 1;
         d <<= s1;
       }
     }
     int32_t s2 = 0, t = 0;
     if (lspAver[i] != 0) {
       const int32_t v = sat16(lspAver[i]);
-      s2 = v == -1 ? 0 : norm_l(v) - 16;  // norm_s(v), through the 32-bit count
+      s2 = norm_s(v);
       t = shl_wrap32(lspAver[i], s2);
     }
     const int32_t q = t > 0 ? div_s(d, t) : MAX_16;
@@ -366,18 +359,14 @@ void Pitch_emphasis(const int16_t* exc, int16_t* exc_enhanced, int32_t pit_sharp
   }
 
   // agc2: scale the emphasised excitation to the energy of the total excitation.
-  int32_t s_out = agc_energy(excp);
-  if (s_out == 0) return;
-  const int32_t e = norm_l(s_out) - 1;
-  s_out = e >= 0 ? shl_wrap32(s_out, e) : s_out >> 1;
-  const int32_t gain_out = (s_out + 0x8000) >> 16;
+  int32_t e = 0;
+  const int32_t gain_out = agc_norm_energy(excp, 1, &e);
+  if (gain_out == 0) return;
 
   int32_t g0 = 0;
-  int32_t s_in = agc_energy(total);
-  if (s_in != 0) {
-    const int32_t i = norm_l(s_in);
-    s_in = shl_wrap32(s_in, i);
-    const int32_t gain_in = s_in >= 0x7FFF7FFF ? MAX_16 : (s_in + 0x8000) >> 16;
+  int32_t i = 0;
+  const int32_t gain_in = agc_norm_energy(total, 0, &i);
+  if (gain_in != 0) {
     const int32_t k = e - i;
     int32_t z = div_s(gain_out, gain_in) << 7;
     z = k > 0 ? z >> k : shl_wrap32(z, -k);

@@ -25,13 +25,6 @@ void WeightCoefficients(const int16_t* a, const int16_t* gamma, int16_t* out) {
   for (int i = 0; i < M; ++i) out[i] = wrap16((a[i] * gamma[i] + 16384) >> 15);
 }
 
-// Energy measure of the gain control: the sum of squares / 8, or, where that sum reaches
-// the limit, the doubled energy of the signal scaled down by 4.
-int32_t AgcEnergy(const int16_t* x) {
-  const int32_t s = sum_sq_sat(L_SUBFR, x);
-  return s == 0x3FFFFFFF ? energy_old(x) : s >> 3;
-}
-
 }  // namespace
 
 namespace {
@@ -94,23 +87,18 @@ int32_t Tilt_factor(const int16_t* den, int16_t* h) {
 }
 
 void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
-  int32_t s = AgcEnergy(sig_out);
-  if (s == 0) {
+  int32_t exp_out = 0;
+  const int32_t gain_out = agc_norm_energy(sig_out, 1, &exp_out);
+  if (gain_out == 0) {
     st.past_gain = 0;
     return;
   }
-  const int32_t exp_out = norm_l(s) - 1;
-  s = exp_out >= 0 ? shl_wrap32(s, exp_out) : s >> 1;
-  const int32_t gain_out = (s + 0x8000) >> 16;
 
   // g0 = 0.1 * sqrt(energy in / energy out): the per-sample step toward the target gain.
   int32_t g0 = 0;
-  int32_t s_in = AgcEnergy(sig_in);
-  if (s_in != 0) {
-    const int32_t exp_in = norm_l(s_in);
-    s_in = shl_wrap32(s_in, exp_in);
-    const int32_t gain_in = s_in > MAX_32 - 0x8000 ? MAX_16 : (s_in + 0x8000) >> 16;
-
+  int32_t exp_in = 0;
+  const int32_t gain_in = agc_norm_energy(sig_in, 0, &exp_in);
+  if (gain_in != 0) {
     const int32_t q = div_s(gain_out, gain_in);
     const int32_t sh = 7 + exp_in - exp_out;
     int32_t z;
@@ -141,6 +129,7 @@ void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
   // From 0..32767 the gain stays there (g0 is at most 3275), so the gains fit 16 bits and
   // the scaling runs as one vector pass after the recursion.
   alignas(16) int16_t gains[L_SUBFR];
+#pragma GCC unroll 8
   for (int n = 0; n < L_SUBFR; ++n) {
     gain = ((gain * kAgcFactor) >> 15) + g0;
     gains[n] = static_cast<int16_t>(gain);
@@ -211,10 +200,15 @@ void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
   int64_t c2 = limit(t[0]);
   t[1] = feedback(4 * c2, st.y1, t[1]);
   int64_t c1 = limit(t[1]);
-  for (int n = 2; n < L_FRAME; ++n) {
-    t[n] = static_cast<int32_t>(static_cast<uint32_t>(((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + t[n])));
-    c2 = c1;
-    c1 = limit(t[n]);
+  // Two samples per pass, so that the two accumulators trade places without moves.
+  auto step = [](int64_t c1, int64_t c2, int32_t z) {
+    return static_cast<int32_t>(static_cast<uint32_t>(((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + z)));
+  };
+  for (int n = 2; n < L_FRAME; n += 2) {
+    t[n] = step(c1, c2, t[n]);
+    c2 = limit(t[n]);
+    t[n + 1] = step(c2, c1, t[n + 1]);
+    c1 = limit(t[n + 1]);
   }
   const int64_t y1 = 4 * c1, y2 = 4 * c2;
   RoundToOutput(t, out, L_FRAME);

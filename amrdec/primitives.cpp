@@ -76,6 +76,24 @@ int32_t energy_old(const int16_t* x) {
   return static_cast<int32_t>(acc * 2u);
 }
 
+// The energy measure of agc and agc2: the sum of squares / 8, or energy_old where that sum
+// reaches 0x3FFFFFFF. It is shifted left by norm_l(energy) - headroom (right where that count
+// is negative) and rounded to its high 16 bits, 32767 where the rounding would pass
+// 0x7FFFFFFF. A silent subframe (a measure of 0) gives 0 with *exp = 0; any other gives at
+// least 0x2000, since headroom is 0 or 1.
+int32_t agc_norm_energy(const int16_t* x, int32_t headroom, int32_t* exp) {
+  const uint64_t sq = SumSquares(x, L_SUBFR);
+  int32_t s = sq >= 0x3FFFFFFF ? energy_old(x) : static_cast<int32_t>(sq) >> 3;
+  if (s == 0) {
+    *exp = 0;
+    return 0;
+  }
+  const int32_t e = norm_l(s) - headroom;
+  s = e >= 0 ? shl_wrap32(s, e) : s >> -e;
+  *exp = e;
+  return s > MAX_32 - 0x8000 ? MAX_16 : (s + 0x8000) >> 16;
+}
+
 namespace {
 
 // Linear interpolation shared by the table-driven routines: table entry i of a normalised

@@ -17,6 +17,9 @@ int32_t norm_l(int32_t x);
 int32_t sum_sq(int32_t n, const int16_t* x);
 int32_t sum_sq_sat(int32_t n, const int16_t* x);
 int32_t energy_old(const int16_t* x);  // 40 samples
+// Energy measure of the gain controls agc and agc2 over 40 samples, normalised with `headroom`
+// bits left free: returns its rounded high 16 bits (0 for silence), the shift in *exp.
+int32_t agc_norm_energy(const int16_t* x, int32_t headroom, int32_t* exp);
 int32_t Inv_sqrt(int32_t x);
 void Log2(int32_t x, int32_t* exponent, int32_t* fraction);
 void Log2_norm(int32_t x, int32_t e, int32_t* exponent, int32_t* fraction);

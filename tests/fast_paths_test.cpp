@@ -91,10 +91,13 @@ TEST(FastPaths, DivisionAndNormalisationMatchTheirPlainForms) {
     ASSERT_EQ(norm_l(v), RefNorm(v < 0 ? ~int64_t{v} : v, 0x80000000LL)) << v;
   }
   EXPECT_EQ(norm_l(MIN_32), 0);
-  // The gain averaging takes norm_s of nonzero 16-bit values through norm_l's count.
+  // norm_s counts leading zeros; the plain form shifts until 0x4000 is reached.
   for (int32_t x = MIN_16; x <= MAX_16; ++x) {
-    if (x == 0) continue;
-    ASSERT_EQ(x == -1 ? 0 : norm_l(x) - 16, norm_s(x)) << x;
+    int32_t plain = 0;
+    if (x != 0 && x != -1) {
+      for (int32_t v = x < 0 ? ~x : x; v < 0x4000; v <<= 1) ++plain;
+    }
+    ASSERT_EQ(norm_s(x), plain) << x;
   }
 }
 
@@ -193,6 +196,12 @@ TEST(FastPaths, EnergiesAndExcitationCombinationMatchPlainForms) {
   EXPECT_EQ(SumSquares(x, 160), 160ull << 30);
   EXPECT_EQ(sum_sq_sat(160, x), 0x3FFFFFFF);
   EXPECT_EQ(sum_sq(40, x), 0);  // 40 * 2^30 wraps to 0
+  int32_t e = 0;
+  EXPECT_EQ(agc_norm_energy(x, 0, &e), MAX_16);  // 0x7FFFFFFF saturated, rounding would pass it
+  std::fill_n(x, 40, int16_t{0});
+  x[3] = 2, x[9] = -1;  // a sum of squares of 5 measures 0: silence
+  EXPECT_EQ(agc_norm_energy(x, 1, &e), 0);
+  EXPECT_EQ(e, 0);
   for (int trial = 0; trial < 20000; ++trial) {
     rnd.Fill(x, 160);
     if (trial % 2) for (int16_t& v : x) v = static_cast<int16_t>(v / 64);  // below the limit
@@ -209,6 +218,28 @@ TEST(FastPaths, EnergiesAndExcitationCombinationMatchPlainForms) {
     dot = 0;
     for (int i = 0; i + 1 < n; ++i) dot = add_wrap32(dot, x[i] * x[i + 1]);
     ASSERT_EQ(add_wrap32(DotWrap32(x, x + 1, n - 8), DotWrap32Scalar(x + n - 8, x + n - 7, 7)), dot);
+
+    // The gain controls' normalised energy: sum / 8, or at the limit twice the sum of
+    // (x >> 2)^2 saturated; normalised with one bit free or none, rounded to 16 bits.
+    uint64_t exact40 = 0, quarter = 0;
+    for (int i = 0; i < 40; ++i) {
+      exact40 += static_cast<uint64_t>(int64_t{x[i]} * x[i]);
+      quarter += static_cast<uint64_t>((x[i] >> 2) * (x[i] >> 2));
+    }
+    const int64_t measure = exact40 < 0x3FFFFFFF ? static_cast<int64_t>(exact40 >> 3)
+                                                 : std::min<int64_t>(2 * static_cast<int64_t>(quarter), MAX_32);
+    for (int32_t headroom = 0; headroom <= 1; ++headroom) {
+      int32_t e = -99;
+      const int32_t g = agc_norm_energy(x, headroom, &e);
+      int32_t ref_e = 0, ref_g = 0;
+      if (measure != 0) {
+        ref_e = RefNorm(measure, 0x80000000LL) - headroom;
+        const int64_t v = ref_e >= 0 ? measure << ref_e : measure >> 1;
+        ref_g = static_cast<int32_t>(std::min<int64_t>((v + 0x8000) >> 16, MAX_16));
+      }
+      ASSERT_EQ(g, ref_g) << "trial " << trial;
+      ASSERT_EQ(e, ref_e) << "trial " << trial;
+    }
 
     rnd.Fill(u, 40);
     const int32_t gx = rnd.Sample(), gu = rnd.Sample(), shift = static_cast<int32_t>(rnd.Below(32));
