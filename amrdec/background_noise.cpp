@@ -4,6 +4,7 @@
 
 #include "fixed_point.h"
 #include "stages.h"
+#include "vector_kernels.h"
 
 namespace amrnb {
 
@@ -50,8 +51,7 @@ int32_t median_n(const int32_t* x, int32_t n) {
 int32_t Bgn_scd(DecoderState& st, const int16_t* speech, const int32_t* ltpGainHist,
                 int32_t* voicedHangover) {
   // Frame energy: the exact sum of squares (up to 160 x 2^30) scaled by 2^-13, limited to 16 bits.
-  int64_t s = 0;
-  for (int i = 0; i < L_FRAME; ++i) s += int64_t{speech[i]} * speech[i];
+  const uint64_t s = SumSquares(speech, L_FRAME);
   const int32_t currEnergy = (s >= 0x0FFFFFFF) ? MAX_16 : static_cast<int32_t>(s >> 13);
 
   int32_t frameEnergyMin = MAX_16;

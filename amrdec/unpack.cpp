@@ -28,13 +28,30 @@ struct If2Bits {
 
 // Adds the weight of every set bit. The addition is made for every bit, with the weight
 // masked to 0 for a clear one: payload bits are random, and a branch on each would be
-// mispredicted half of the time.
+// mispredicted half of the time. Bits before `first` are left out.
 template <typename Bits>
-void Scatter(const Bits& bit, const BitOrderTable& order, int16_t* parm) {
-  for (int32_t k = 0; k < order.count; ++k) {
+void Scatter(const Bits& bit, const BitOrderTable& order, int16_t* parm, int32_t first = 0) {
+  for (int32_t k = first; k < order.count; ++k) {
     const BitPair& p = order.bits[k];
     parm[p.index] = static_cast<int16_t>(parm[p.index] + (p.weight & -bit(k)));
   }
+}
+
+// The storage layout's payload is whole bytes, most significant bit first: each byte is read
+// once and its eight bits are spread by moving them to the sign bit in turn. The last bits
+// of a payload that does not fill its last byte take the bit-by-bit pass.
+void Scatter(const StorageBits& bit, const BitOrderTable& order, int16_t* parm) {
+  const BitPair* p = order.bits;
+  const uint8_t* payload = bit.frame + 1;
+  const int32_t whole = order.count >> 3;
+  for (int32_t b = 0; b < whole; ++b, p += 8) {
+    const uint32_t byte = static_cast<uint32_t>(payload[b]) << 24;
+    for (int j = 0; j < 8; ++j) {
+      const int32_t set = static_cast<int32_t>(byte << j) >> 31;  // 0 or -1
+      parm[p[j].index] = static_cast<int16_t>(parm[p[j].index] + (p[j].weight & set));
+    }
+  }
+  Scatter<StorageBits>(bit, order, parm, whole * 8);
 }
 
 // Speech and SID payloads, shared by both layouts; returns the receive type for FT 0..7 and
