@@ -28,6 +28,31 @@ void PrintFourCc(const char* label_format, const uint8_t* id) {
   std::printf(label_format, id[0], id[1], id[2], id[3]);
 }
 
+// Appends the decimal digits of v.
+char* AppendDecimal(char* p, uint32_t v) {
+  char digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (n > 0) *p++ = digits[--n];
+  return p;
+}
+
+// The per-frame progress text " B<layout> L<size>", formed by hand: it is written for every
+// frame, and printf's format parsing cost more than decoding the frame's header.
+void PrintFrameTag(int32_t layout, uint32_t size) {
+  char text[32] = " B";
+  char* p = text + 2;
+  if (layout < 0) *p++ = '-';
+  p = AppendDecimal(p, layout < 0 ? 0u - static_cast<uint32_t>(layout) : static_cast<uint32_t>(layout));
+  *p++ = ' ';
+  *p++ = 'L';
+  p = AppendDecimal(p, size);
+  std::fwrite(text, 1, static_cast<size_t>(p - text), stdout);
+}
+
 }  // namespace
 
 int32_t ReadAmrWaveHeader(FILE* stream) {
@@ -98,7 +123,7 @@ int32_t ReadAmrFrame(AMRFileHandler* handler, uint8_t* frame, uint32_t* length, 
 
   const uint32_t frame_type = (frame[0] >> 3) & 15u;
   const uint32_t size = FrameSizeTable[frame_type];
-  std::printf(" B%d L%d", *layout, static_cast<int>(size));
+  PrintFrameTag(*layout, size);
   if (size < 1) {
     std::printf("\nInvalid Packet Size..");
     return kReadInvalidFrameType;
