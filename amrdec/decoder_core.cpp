@@ -12,6 +12,7 @@
 #include "stages.h"
 #include "tables/tables.h"
 #include "trace.h"
+#include "vector_kernels.h"
 
 namespace amrnb {
 
@@ -62,8 +63,7 @@ void Int_lsf(const int32_t* lsf_old, const int32_t* lsf_new, int k, int32_t* lsf
 
 // Square-root energy of a 40-sample excitation, the measure energy control compares.
 int32_t ExcitationEnergy(const int16_t* exc) {
-  int64_t energy = 0;
-  for (int i = 0; i < L_SUBFR; i++) energy += int64_t{exc[i]} * exc[i];
+  const uint64_t energy = SumSquares(exc, L_SUBFR);
   if (energy > 0x3FFFFFFF) return 11584;  // fixed value for an energy beyond 30 bits
   if (energy == 0) return 0;
   int32_t shift = 0;

@@ -231,6 +231,7 @@ inline int32_t MulPol(int32_t f, int32_t q) {
 void Get_lsp_pol(const int32_t* lsp, int32_t* f) {
   f[0] = 0x400000;  // 1.0
   f[1] = sub_wrap32(0, shl_wrap32(lsp[0], 8));  // -2 * q0
+#pragma GCC unroll 4
   for (int i = 2; i <= 5; ++i) {
     const int32_t q = lsp[2 * (i - 1)];
     f[i] = sub_wrap32(shl_wrap32(f[i - 2], 1), MulPol(f[i - 1], q));
