@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,18 +37,18 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-inline void Put(Bytes& b, uint32_t value, int width) {
-  for (int i = 0; i < width; ++i) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-inline void PutId(Bytes& b, const char* id) { b.insert(b.end(), id, id + 4); }
+inline void Append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
 
 // A 62-byte AMR-in-WAV header as a recorder writes it, with the given format tag.
 inline Bytes AmrWaveHeader(uint16_t format_tag = 310) {
   Bytes h;
-  PutId(h, "RIFF"); Put(h, 0, 4); PutId(h, "WAVE"); PutId(h, "fmt "); Put(h, 22, 4);
-  Put(h, format_tag, 2); Put(h, 1, 2); Put(h, 8000, 4); Put(h, 1525, 4); Put(h, 32, 2);
-  Put(h, 0, 2); Put(h, 2, 2); Put(h, 0x4001, 4); PutId(h, "fact"); Put(h, 4, 4);
-  Put(h, 0, 4); PutId(h, "data"); Put(h, 0, 4);
+  auto put = [&h](uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) h.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  };
+  auto id = [&h](const char* s) { h.insert(h.end(), s, s + 4); };
+  id("RIFF"), put(0, 4), id("WAVE"), id("fmt "), put(22, 4), put(format_tag, 2), put(1, 2);
+  put(8000, 4), put(1525, 4), put(32, 2), put(0, 2), put(2, 2), put(0x4001, 4);
+  id("fact"), put(4, 4), put(0, 4), id("data"), put(0, 4);
   return h;
 }
 
@@ -63,8 +64,6 @@ inline Bytes Frame(int type, uint8_t seed = 0) {
 inline uint32_t Le32(const Bytes& b, size_t offset) {
   return b[offset] | b[offset + 1] << 8 | b[offset + 2] << 16 | static_cast<uint32_t>(b[offset + 3]) << 24;
 }
-
-inline void Append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -92,20 +91,15 @@ inline pid_t Spawn(const std::vector<std::string>& args, const std::string& out_
   if (stdin_pipe != nullptr && pipe(fds) != 0) return -1;
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = stdin_pipe != nullptr ? fds[0] : open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(out, 1);
+    dup2(stdin_pipe != nullptr ? fds[0] : open("/dev/null", O_RDONLY), 0);
+    dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     std::vector<char*> argv{const_cast<char*>(AMRCONV_BINARY)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(AMRCONV_BINARY, argv.data());
     _exit(127);
   }
-  if (stdin_pipe != nullptr) {
-    close(fds[0]);
-    *stdin_pipe = fds[1];
-  }
+  if (stdin_pipe != nullptr) close(fds[0]), *stdin_pipe = fds[1];
   return pid;
 }
 
@@ -120,40 +114,21 @@ inline RunResult RunAmrconv(const TempDir& dir, const std::vector<std::string>& 
   const std::string out_path = dir.Path("stdout.txt");
   return Finish(Spawn(args, out_path), out_path);
 }
-
-// A source and a destination in a scratch directory, and one job run on them.
-struct JobFiles {
-  explicit JobFiles(const char* event_type) : event(event_type) {}
-  RunResult RunJob(const Bytes& source) {
-    WriteFile(src, source);
-    return RunAmrconv(dir, {src, dst, event});
-  }
-  std::string event;
-  TempDir dir;
-  std::string src = dir.Path("src.wav");
-  std::string dst = dir.Path("dst");
-};
 #endif
-
-inline std::string Label(const char* name) {
-  std::string s(name);
-  s.resize(38, ' ');
-  return s + ":";
-}
 
 // The lines printed for AmrWaveHeader(), with the given values for the fields tests vary.
 inline std::string HeaderLines(const std::string& chunk_size = "0", const std::string& channels = "1",
                                const std::string& format_tag = "310") {
-  return Label("RIFF header") + "RIFF\n" + Label("ChunkSize") + chunk_size + "\n" +
-         Label("WAVE header") + "WAVE\n" + Label("FMT") + "fmt \n" + Label("Subchunk1Size") +
-         "22\n" + Label("AudioFormat") + format_tag + "\n" + Label("Number of channels") +
-         channels + "\n" + Label("bitsPerSample") + "0\n" + Label("Sampling Rate") + "8000\n" +
-         Label("Number of bytes per second") + "1525\n" + Label("blockAlign") + "32\n" +
-         Label("Number of bits used") + "0\n" + Label("ExtraformatbytesLen") + "2\n" +
-         Label("Extraformatbytes") + "16385\n" + Label("Subchunk2ID") + "fact\n" +
-         Label("Subchunk2Size") + "4\n" + Label("Format Dependant Data") + "0\n" +
-         Label("Subchunk3ID") + "data\n" + Label("Subchunk3Size") + "0\n" +
-         std::string(59, '-') + "\n";
+  const std::pair<const char*, std::string> lines[] = {
+      {"RIFF header", "RIFF"}, {"ChunkSize", chunk_size}, {"WAVE header", "WAVE"}, {"FMT", "fmt "},
+      {"Subchunk1Size", "22"}, {"AudioFormat", format_tag}, {"Number of channels", channels},
+      {"bitsPerSample", "0"}, {"Sampling Rate", "8000"}, {"Number of bytes per second", "1525"},
+      {"blockAlign", "32"}, {"Number of bits used", "0"}, {"ExtraformatbytesLen", "2"},
+      {"Extraformatbytes", "16385"}, {"Subchunk2ID", "fact"}, {"Subchunk2Size", "4"},
+      {"Format Dependant Data", "0"}, {"Subchunk3ID", "data"}, {"Subchunk3Size", "0"}};
+  std::string s;
+  for (const auto& [label, value] : lines) s += std::string(label).append(38 - std::strlen(label), ' ') + ":" + value + "\n";
+  return s + std::string(59, '-') + "\n";
 }
 
 // Replaces the three millisecond values of the timing lines by "T".
@@ -161,9 +136,8 @@ inline std::string MaskTimes(const std::string& out) {
   return std::regex_replace(out, std::regex(R"((Time|TimeDiffernce)\(\d+\))"), "$1(T)");
 }
 
-// What the frame reader prints when the source ends right after a complete frame.
+// What a job prints when the source ends right after a complete frame, then its timing lines.
 inline const std::string kNoMoreFrames = "\nRead Length returned 0 bytes. Error(0)";
-
 inline const std::string kTimingLines =
     "\nReached End of File.\nStartReading..Time(T)\n\nStop Reading..Time(T)\n\nTimeDiffernce(T)";
 

@@ -1,0 +1,156 @@
+// The amrconv program as a user runs it: arguments, both jobs' messages, exit codes and the
+// exact bytes they write.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "test_util.h"
+
+using namespace testutil;
+
+namespace {
+
+const Bytes kMagic = {'#', '!', 'A', 'M', 'R', '\n'};
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, from.size(), to);
+  return s;
+}
+
+TEST(CommandLine, TooFewArgumentsPrintUsageAndWaitForAKey) {
+  const std::string usage =
+      "\n Invalied Arguments..\n ---------------------------------------"
+      "\n Run the Exe with below 2 arguments\n 1: Source File Path\n 2: Destination File Path"
+      "\n 3: Event Type. 1 For AMR to Wave, 2 For Adding AMR Header."
+      "\n ---------------------------------------";
+  TempDir dir;
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
+    const RunResult r = RunAmrconv(dir, args);  // end of input counts as the key
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, usage);
+  }
+  int keyboard = -1;
+  const std::string out_path = dir.Path("stdout.txt");
+  const pid_t pid = Spawn({"a"}, out_path, &keyboard);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "exited without waiting for a key";
+  ASSERT_EQ(write(keyboard, "\n", 1), 1);
+  close(keyboard);
+  EXPECT_EQ(Finish(pid, out_path).exit_code, 1);
+}
+
+// Event types parse like "%d": leading blanks accepted, trailing text and arguments ignored.
+TEST(CommandLine, EventTypeParsedLikeScanfDecimal) {
+  TempDir dir;
+  WriteFile(dir.Path("src.wav"), AmrWaveHeader());
+  for (const char* event : {"0", "3", "-1", "x", ""}) {
+    const RunResult r = RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("dst"), event});
+    EXPECT_EQ(r.exit_code, 1) << event;
+    EXPECT_EQ(r.out, "\nInvalid Argument. setting to default") << event;
+    EXPECT_FALSE(Exists(dir.Path("dst"))) << event;
+  }
+  EXPECT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("a.amr"), "2x", "extra"}).exit_code, 0);
+  EXPECT_EQ(ReadFile(dir.Path("a.amr")), kMagic);
+  EXPECT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("b.wav"), " 1"}).exit_code, 0);
+  EXPECT_EQ(ReadFile(dir.Path("b.wav")).size(), 62u);
+}
+
+// One job run: the source (none: missing), the destination's name under the scratch
+// directory, and the expected status and output; "<src>" and "<dst>" stand for the paths.
+struct JobCase {
+  const char* what;
+  const char* event;
+  std::optional<Bytes> source;
+  const char* dst;
+  int status;
+  std::string out;
+};
+
+Bytes WithFrames(Bytes header, const std::vector<Bytes>& frames) {
+  for (const Bytes& f : frames) Append(header, f);
+  return header;
+}
+
+TEST(Jobs, FailuresBeforeAnyFrameCreateNoDestination) {
+  Bytes short_source = AmrWaveHeader();
+  short_source.resize(40);
+  const std::string wrong_tag = HeaderLines("0", "1", "1") + "\nInvalid Encoded Format(1)Failed to Read File (<src>)";
+  const JobCase cases[] = {
+      {"short", "2", short_source, "dst", 12, "\nFailed to read AMR File. Error(0)Failed to Read File (<src>)"},
+      {"wrong tag", "2", WithFrames(AmrWaveHeader(1), {Frame(7)}), "dst", 14, wrong_tag},
+      {"wrong tag", "1", WithFrames(AmrWaveHeader(1), {Frame(7)}), "dst", 14, wrong_tag},
+      {"missing source", "2", std::nullopt, "dst", 3, "Failed to open AMR File. Error(2)Failed to Read File (<src>)"},
+      {"no directory", "2", AmrWaveHeader(), "no/such/dir/dst.amr", 3,
+       HeaderLines() + "\nFailed to open(<dst>) Error(2)Failed to open File (<src>)"},
+      {"no directory", "1", AmrWaveHeader(), "no/such/dir/dst.wav", 3,
+       HeaderLines() + "\nFailed to open(<dst>) Error(2)\nFailed to Initialize Wave File.."},
+  };
+  for (const JobCase& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + ", event " + c.event);
+    TempDir dir;
+    const std::string src = dir.Path("src.wav"), dst = dir.Path(c.dst);
+    if (c.source) WriteFile(src, *c.source);
+    const RunResult r = RunAmrconv(dir, {src, dst, c.event});
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.out, Replace(Replace(c.out, "<src>", src), "<dst>", dst));
+    EXPECT_FALSE(Exists(dst));
+  }
+}
+
+// Runs a job that must succeed on `source`; returns the destination's bytes.
+Bytes RunGoodJob(const char* event, const Bytes& source, const std::string& progress) {
+  TempDir dir;
+  WriteFile(dir.Path("src.wav"), source);
+  const RunResult r = RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("dst"), event});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(MaskTimes(r.out), HeaderLines() + progress + kTimingLines);
+  return ReadFile(dir.Path("dst"));
+}
+
+// Every frame type, types 10..14 as single bytes, copied in order behind the magic; a last
+// frame cut short is dropped.
+TEST(HeaderJob, CopiesCompleteFramesByteForByte) {
+  EXPECT_EQ(RunGoodJob("2", AmrWaveHeader(), kNoMoreFrames), kMagic);
+
+  Bytes frames;
+  std::string progress;
+  for (int type : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 7}) {
+    Append(frames, Frame(type, static_cast<uint8_t>(type)));
+    progress += " B0 L" + std::to_string(kFrameBytes[type]) + (kFrameBytes[type] ? "." : "\nInvalid Packet Size...");
+  }
+  EXPECT_EQ(RunGoodJob("2", WithFrames(AmrWaveHeader(), {frames}), progress + kNoMoreFrames),
+            WithFrames(kMagic, {frames}));
+
+  Bytes cut = Frame(0);
+  cut.resize(5);
+  EXPECT_EQ(RunGoodJob("2", WithFrames(AmrWaveHeader(), {Frame(7), Frame(8), cut}),
+                       " B0 L32. B0 L6. B0 L13\n Read Lenght(5) Error(0)"),
+            WithFrames(kMagic, {Frame(7), Frame(8)}));
+}
+
+// 50 speech frames: one second of samples. Then a byte of a frame type without frames
+// (decoded as one bad frame) between frames, and three no-data frames: 160 samples each.
+TEST(DecodeJob, WritesOnePcmFramePerSourceFrame) {
+  Bytes out = RunGoodJob("1", AmrWaveHeader(), kNoMoreFrames);
+  ASSERT_EQ(out.size(), 62u);
+  EXPECT_EQ(Le32(out, 58), 0u);
+
+  Bytes source = AmrWaveHeader();
+  std::string progress;
+  for (int i = 0; i < 50; ++i) Append(source, Frame(7, static_cast<uint8_t>(i * 7))), progress += " B0 L32.";
+  out = RunGoodJob("1", source, progress + kNoMoreFrames);
+  ASSERT_EQ(out.size(), 62u + 16000);
+  EXPECT_EQ((std::vector<uint32_t>{Le32(out, 4), Le32(out, 50), Le32(out, 58)}),
+            (std::vector<uint32_t>{16054, 8000, 16000}));
+
+  source = WithFrames(AmrWaveHeader(), {Frame(7), Frame(12), Frame(7), Frame(15), Frame(15), Frame(15)});
+  out = RunGoodJob("1", source, " B0 L32. B0 L0\nInvalid Packet Size... B0 L32. B0 L1. B0 L1. B0 L1." + kNoMoreFrames);
+  ASSERT_EQ(out.size(), 62u + 6 * 320);
+  EXPECT_EQ((std::vector<uint32_t>{Le32(out, 4), Le32(out, 50), Le32(out, 58)}),
+            (std::vector<uint32_t>{54 + 6 * 320, 0, 6 * 320}));
+}
+
+}  // namespace
