@@ -281,10 +281,8 @@ inline void InterpolateBlock(const int16_t* taps, const int16_t* x, int16_t* y, 
     load_pairs(i + 16, u[8], u[10]);
     load_pairs(i + 18, u[9], u[11]);
     __m128i lo = round, hi = round;
-    for (int p = 0; p < 10; ++p) {
-      lo = _mm_add_epi32(lo, _mm_madd_epi16(u[p], pairs[p]));
-      hi = _mm_add_epi32(hi, _mm_madd_epi16(u[p + 2], pairs[p]));
-    }
+    for (int p = 0; p < 10; ++p) lo = _mm_add_epi32(lo, _mm_madd_epi16(u[p], pairs[p]));
+    for (int p = 0; p < 10; ++p) hi = _mm_add_epi32(hi, _mm_madd_epi16(u[p + 2], pairs[p]));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i),
                      _mm_packs_epi32(_mm_srai_epi32(lo, 15), _mm_srai_epi32(hi, 15)));
     for (int q = 0; q < 8; ++q) u[q] = u[q + 4];
