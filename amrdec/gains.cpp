@@ -237,23 +237,13 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
   for (int i = 0; i < M; ++i) {
     const int64_t d64 = static_cast<int64_t>(lspAver[i]) - lsp[i];
     int32_t d = static_cast<int32_t>(d64 < 0 ? (-d64 > MAX_32 ? MAX_32 : -d64) : d64);
-    int32_t s1 = 0;
-    if (d != 0) {
-      if (d >= 0x4000) {
-        // Not produced by the LSF decoder: scaled down by one place instead.
-        s1 = -1;
-        d >>= 1;
-      } else {
-        s1 = norm_s(d) - 1;
-        d <<= s1;
-      }
-    }
-    int32_t s2 = 0, t = 0;
-    if (lspAver[i] != 0) {
-      const int32_t v = sat16(lspAver[i]);
-      s2 = norm_s(v);
-      t = shl_wrap32(lspAver[i], s2);
-    }
+    // norm_s(d) - 1 brings 1..0x3FFF to 0x2000..0x3FFF; a distance of 0x4000 or more, which
+    // the LSF decoder does not produce, is halved instead (norm_s gives 0 for 0x4000..0x7FFF
+    // and less above).
+    const int32_t s1 = d == 0 ? 0 : std::max(norm_s(d) - 1, int32_t{-1});
+    d = s1 >= 0 ? d << s1 : d >> 1;
+    const int32_t s2 = norm_s(sat16(lspAver[i]));  // 0 for a zero mean
+    const int32_t t = shl_wrap32(lspAver[i], s2);
     const int32_t q = t > 0 ? div_s(d, t) : MAX_16;
     const int32_t k = s1 - s2 + 2;
     dist += k >= 0 ? (q >> k) : static_cast<int64_t>(q) << -k;
