@@ -1,358 +1,263 @@
-// Conformance of the whole decoder against independently produced reference data.
+// Conformance of the whole decoder against independently produced reference data, and the
+// decoder's isolation: everything of a stream lives in the caller's blocks.
 //
 // Each stream is decoded frame by frame through the traced entry. For every frame the
 // unpacked parameters, the values between the stages, the synthesized and post-filtered
 // samples and the final PCM are compared with the reference; a failure names the first
-// frame, record and value that differ.
+// frame, record and values that differ.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
+#include <atomic>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "amrnb_decoder.h"
+#include "amrnb_decoder_c.h"
 #include "decoder_state.h"
+#include "test_util.h"
 #include "trace.h"
 
 namespace {
 
-using amrnb::DecodeTrace;
-using amrnb::FramePath;
+using namespace amrnb;
+using Samples = std::vector<int16_t>;
+using testutil::Bytes;
 
 const std::string kDataDir = std::string(AMRCONV_TEST_DATA_DIR) + "/conformance/";
-constexpr int kFrameSizes[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 32, 0, 0, 0, 0, 0, 1};
-constexpr size_t kWavHeader = 62;
+const char* const kStreams[] = {"mode0", "mode1", "mode2", "mode3", "mode4", "mode5", "mode6",
+                                "mode7", "mixed", "dtx", "homing", "speechlike", "speechlike_bad", "stress"};
 
-bool ReadFile(const std::string& path, std::vector<uint8_t>* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
-
-bool ReadLines(const std::string& path, std::vector<std::string>* out) {
-  std::ifstream in(path);
-  if (!in) return false;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) out->push_back(line);
-  }
-  return true;
-}
-
-std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes, size_t offset) {
-  std::vector<int16_t> s;
-  for (size_t i = offset; i + 1 < bytes.size(); i += 2) {
-    s.push_back(static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8)));
-  }
+Samples Pcm(const Bytes& bytes, size_t offset = 0) {
+  Samples s;
+  for (size_t i = offset; i + 1 < bytes.size(); i += 2) s.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
   return s;
 }
 
-// The frames of an AMR-in-WAV file as the decode job reads them: a frame type without a
-// size is one byte long; a frame cut short at the end is not decoded.
-std::vector<std::vector<uint8_t>> SplitFrames(const std::vector<uint8_t>& file) {
-  std::vector<std::vector<uint8_t>> frames;
-  size_t pos = kWavHeader;
-  while (pos < file.size()) {
-    const int size = kFrameSizes[(file[pos] >> 3) & 15];
-    const size_t len = size < 1 ? 1 : static_cast<size_t>(size);
+// The frames of an AMR-in-WAV file as the decode job reads them, each in a zero-padded 32-byte
+// buffer: a frame type without a size is one byte long; a frame cut short is not decoded.
+std::vector<Bytes> ReadFrames(const std::string& name) {
+  const Bytes file = testutil::ReadFile(kDataDir + name + ".wav");
+  std::vector<Bytes> frames;
+  for (size_t pos = 62, len; pos < file.size(); pos += len) {
+    len = std::max(testutil::kFrameBytes[(file[pos] >> 3) & 15], 1);
     if (pos + len > file.size()) break;
-    frames.emplace_back(file.begin() + pos, file.begin() + pos + len);
-    pos += len;
+    frames.emplace_back(file.begin() + pos, file.begin() + pos + len).resize(32);
   }
   return frames;
-}
-
-std::vector<std::string> Tokens(const std::string& line) {
-  std::istringstream in(line);
-  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 // Formats the decoder's hooks as the reference trace lines of one frame.
 class Recorder : public DecodeTrace {
  public:
-  void Begin(int n) {
-    n_ = n;
-    params_.clear();
-    lines_.clear();
-    frame_line_.clear();
-    synth_.assign(amrnb::L_FRAME, 0);
-    post_.assign(amrnb::L_FRAME, 0);
-  }
-
+  void Begin(int n) { n_ = n, lines_.clear(), synth_.assign(L_FRAME, 0), post_.assign(L_FRAME, 0); }
   void Params(int32_t ft, int32_t rx, int32_t mode, const int16_t* parm) override {
     std::ostringstream s;
     s << ft << ' ' << rx << ' ' << mode;
-    for (int i = 0; i < amrnb::MAX_PRM; i++) s << ' ' << parm[i];
+    for (int i = 0; i < MAX_PRM; i++) s << ' ' << parm[i];
     params_ = s.str();
   }
   void Frame(FramePath path, int32_t rx, int32_t mode, int32_t bfi, int32_t state) override {
-    const char* name = path == FramePath::kSpeech ? "speech"
-                       : path == FramePath::kComfortNoise ? "cn" : "homing";
-    std::ostringstream s;
-    s << "F " << n_ << ' ' << name << ' ' << rx << ' ' << mode << ' ' << bfi << ' ' << state;
-    frame_line_ = s.str();
+    const char* name[] = {"speech", "cn", "homing"};
+    frame_line_.assign("F ").append(std::to_string(n_)).append(" ").append(name[static_cast<int>(path)]);
+    for (int32_t v : {rx, mode, bfi, state}) frame_line_.append(" ").append(std::to_string(v));
   }
-  void LspNew(const int32_t* v) override { Add("L", v, amrnb::M); }
-  void LspMid(const int32_t* v) override { Add("M", v, amrnb::M); }
-  void Az(const int16_t* a) override { Add("A", a, 4 * amrnb::M); }
-  void Subframe(int32_t k, const amrnb::SubframeTrace& t) override {
-    const int32_t v[] = {k, t.T0, t.T0_frac, t.gain_pit, t.gain_code, t.gain_code_mix,
-                         t.pit_sharp, t.excEnergy, t.dispersed};
-    Add("S", v, 9);
+  void LspNew(const int32_t* v) override { Add("L", v, M); }
+  void LspMid(const int32_t* v) override { Add("M", v, M); }
+  void Az(const int16_t* a) override { Add("A", a, 4 * M); }
+  void Subframe(int32_t k, const SubframeTrace& t) override {
+    Add("S", {k, t.T0, t.T0_frac, t.gain_pit, t.gain_code, t.gain_code_mix, t.pit_sharp, t.excEnergy, t.dispersed});
   }
-  void Background(int32_t bg, int32_t vh) override {
-    const int32_t v[] = {bg, vh};
-    Add("B", v, 2);
+  void Background(int32_t bg, int32_t vh) override { Add("B", {bg, vh}); }
+  void ComfortNoise(const DtxDecState& d) override {
+    Add("C", {d.log_en, d.old_log_en, d.log_en_adjust, d.log_pg_mean, d.since_last_sid, d.L_pn_seed_rx});
   }
-  void ComfortNoise(const amrnb::DtxDecState& d) override {
-    const int32_t v[] = {d.log_en, d.old_log_en, d.log_en_adjust, d.log_pg_mean,
-                         d.since_last_sid, d.L_pn_seed_rx};
-    Add("C", v, 6);
-  }
-  void PostFilter(int32_t past_gain, int32_t mem_pre) override {
-    const int32_t v[] = {past_gain, mem_pre};
-    Add("P", v, 2);
-  }
-  void HighPass(int32_t x2, int32_t x1, int32_t y2, int32_t y1) override {
-    const int32_t v[] = {x2, x1, y2, y1};
-    Add("H", v, 4);
-  }
-  void Synth(const int16_t* s) override { synth_.assign(s, s + amrnb::L_FRAME); }
-  void Post(const int16_t* s) override { post_.assign(s, s + amrnb::L_FRAME); }
-  void FrameEnd(int32_t dtx) override {
-    lines_.insert(lines_.begin(), frame_line_ + ' ' + std::to_string(dtx));
-  }
+  void PostFilter(int32_t past_gain, int32_t mem_pre) override { Add("P", {past_gain, mem_pre}); }
+  void HighPass(int32_t x2, int32_t x1, int32_t y2, int32_t y1) override { Add("H", {x2, x1, y2, y1}); }
+  void Synth(const int16_t* s) override { synth_.assign(s, s + L_FRAME); }
+  void Post(const int16_t* s) override { post_.assign(s, s + L_FRAME); }
+  void FrameEnd(int32_t dtx) override { lines_.insert(lines_.begin(), frame_line_.append(" ").append(std::to_string(dtx))); }
 
-  const std::string& params() const { return params_; }
-  const std::vector<std::string>& lines() const { return lines_; }
-  const std::vector<int16_t>& synth() const { return synth_; }
-  const std::vector<int16_t>& post() const { return post_; }
+  int n_ = 0;
+  std::string params_, frame_line_;
+  std::vector<std::string> lines_;
+  Samples synth_, post_;
 
  private:
   template <typename T>
   void Add(const char* tag, const T* v, int count) {
-    std::ostringstream s;
-    s << tag << ' ' << n_;
-    for (int i = 0; i < count; i++) s << ' ' << v[i];
-    lines_.push_back(s.str());
+    std::string s = std::string(tag).append(" ").append(std::to_string(n_));
+    for (int i = 0; i < count; i++) s.append(" ").append(std::to_string(v[i]));
+    lines_.push_back(s);
   }
-
-  int n_ = 0;
-  std::string params_;
-  std::string frame_line_;
-  std::vector<std::string> lines_;
-  std::vector<int16_t> synth_;
-  std::vector<int16_t> post_;
+  void Add(const char* tag, std::initializer_list<int32_t> v) { Add(tag, v.begin(), static_cast<int>(v.size())); }
 };
 
-// Names the first differing value of two lines of the same record kind.
-std::string LineDifference(const std::string& expected, const std::string& actual) {
-  const auto e = Tokens(expected);
-  const auto a = Tokens(actual);
-  std::ostringstream s;
-  for (size_t i = 0; i < std::max(e.size(), a.size()); i++) {
-    const std::string ev = i < e.size() ? e[i] : "<none>";
-    const std::string av = i < a.size() ? a[i] : "<none>";
-    if (ev != av) {
-      s << "value " << i << ": expected " << ev << ", got " << av;
-      break;
-    }
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) lines.push_back(line);
   }
-  s << "\n  expected: " << expected << "\n  actual:   " << actual;
-  return s.str();
+  return lines;
 }
 
-std::string SampleDifference(const char* what, const std::vector<int16_t>& expected,
-                             const int16_t* actual) {
-  for (int i = 0; i < amrnb::L_FRAME; i++) {
-    if (expected[i] != actual[i]) {
-      std::ostringstream s;
-      s << what << " sample " << i << ": expected " << expected[i] << ", got " << actual[i];
-      return s.str();
-    }
-  }
-  return {};
-}
-
-// The reference data of one stream.
-struct Reference {
-  std::vector<std::vector<uint8_t>> frames;
-  std::vector<std::string> params;
-  std::map<int, std::vector<std::string>> stages;  // by frame
-  std::vector<int16_t> synth, post, output;
-};
-
-::testing::AssertionResult LoadReference(const std::string& name, Reference* ref) {
-  std::vector<uint8_t> stream, out, synth, post;
-  std::vector<std::string> stage_lines;
-  const std::string base = kDataDir + name;
-  if (!ReadFile(base + ".wav", &stream)) return ::testing::AssertionFailure() << "missing " << base << ".wav";
-  if (!ReadFile(base + ".out.wav", &out)) return ::testing::AssertionFailure() << "missing " << base << ".out.wav";
-  if (!ReadFile(base + ".synth.pcm", &synth)) return ::testing::AssertionFailure() << "missing " << base << ".synth.pcm";
-  if (!ReadFile(base + ".post.pcm", &post)) return ::testing::AssertionFailure() << "missing " << base << ".post.pcm";
-  if (!ReadLines(base + ".params.txt", &ref->params)) return ::testing::AssertionFailure() << "missing " << base << ".params.txt";
-  if (!ReadLines(base + ".stages.txt", &stage_lines)) return ::testing::AssertionFailure() << "missing " << base << ".stages.txt";
-  if (stream.size() < kWavHeader || out.size() < kWavHeader) {
-    return ::testing::AssertionFailure() << name << ": file shorter than its header";
-  }
-  ref->frames = SplitFrames(stream);
-  ref->synth = Samples(synth, 0);
-  ref->post = Samples(post, 0);
-  ref->output = Samples(out, kWavHeader);
-  for (const auto& line : stage_lines) {
-    const auto t = Tokens(line);
-    if (t.size() < 2) return ::testing::AssertionFailure() << "bad stages line: " << line;
-    ref->stages[std::stoi(t[1])].push_back(line);
-  }
-  const size_t n = ref->frames.size();
-  if (n == 0 || ref->params.size() != n || ref->stages.size() != n ||
-      ref->synth.size() != n * amrnb::L_FRAME || ref->post.size() != n * amrnb::L_FRAME ||
-      ref->output.size() != n * amrnb::L_FRAME) {
-    return ::testing::AssertionFailure()
-           << name << ": reference sizes disagree with the " << n << " frames of the stream";
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// Owns one decoder's memory blocks.
+// Owns one decoder's memory blocks, reset.
 struct Decoder {
-  Decoder()
-      : state(static_cast<amrnb::DecoderState*>(::operator new(amrnb::kDecoderStateSize))),
-        scratch(static_cast<amrnb::DecoderScratch*>(::operator new(amrnb::kDecoderScratchSize))) {
-    amrnb::ResetDecoder(amrnb::MR475, state);
-  }
-  ~Decoder() {
-    ::operator delete(state);
-    ::operator delete(scratch);
-  }
-  Decoder(const Decoder&) = delete;
-  Decoder& operator=(const Decoder&) = delete;
-
-  // Decodes one frame from a 32-byte buffer, as the decode job hands it over.
-  std::vector<int16_t> Decode(const std::vector<uint8_t>& frame, DecodeTrace* trace = nullptr) {
-    uint8_t buffer[32] = {};
-    std::memcpy(buffer, frame.data(), frame.size());
-    std::vector<int16_t> out(amrnb::L_FRAME, 0);
-    if (trace) {
-      amrnb::DecodeFrameTraced(buffer, state, scratch, out.data(), 0, trace);
-    } else {
-      EXPECT_EQ(amrnb::DecodeFrame(buffer, state, scratch, out.data(), 0), amrnb::AMRNBDEC_OK);
-    }
+  Decoder() { ResetDecoder(MR475, state()); }
+  DecoderState* state() { return reinterpret_cast<DecoderState*>(state_block.data()); }
+  DecoderScratch* scratch() { return reinterpret_cast<DecoderScratch*>(scratch_block.data()); }
+  Samples Decode(Bytes frame, DecodeTrace* trace = nullptr) {  // the decoder may modify its input
+    Samples out(L_FRAME);
+    EXPECT_EQ(trace ? DecodeFrameTraced(frame.data(), state(), scratch(), out.data(), 0, trace)
+                    : DecodeFrame(frame.data(), state(), scratch(), out.data(), 0), AMRNBDEC_OK);
     return out;
   }
-
-  amrnb::DecoderState* state;
-  amrnb::DecoderScratch* scratch;
+  std::vector<std::max_align_t> state_block = std::vector<std::max_align_t>(kDecoderStateSize / sizeof(std::max_align_t) + 1);
+  std::vector<std::max_align_t> scratch_block = std::vector<std::max_align_t>(kDecoderScratchSize / sizeof(std::max_align_t) + 1);
 };
-
-// Decodes a whole stream and returns a description of the first difference, or "".
-std::string FirstDifference(const Reference& ref) {
-  Decoder dec;
-  Recorder rec;
-  for (size_t n = 0; n < ref.frames.size(); n++) {
-    rec.Begin(static_cast<int>(n));
-    const std::vector<int16_t> out = dec.Decode(ref.frames[n], &rec);
-    std::ostringstream where;
-    where << "frame " << n << ": ";
-    if (rec.params() != ref.params[n]) {
-      return where.str() + "params " + LineDifference(ref.params[n], rec.params());
-    }
-    const auto& expected = ref.stages.at(static_cast<int>(n));
-    const auto& actual = rec.lines();
-    for (size_t i = 0; i < std::max(expected.size(), actual.size()); i++) {
-      if (i >= expected.size()) return where.str() + "extra record: " + actual[i];
-      if (i >= actual.size()) return where.str() + "missing record: " + expected[i];
-      if (expected[i] != actual[i]) {
-        const auto tag = Tokens(expected[i])[0];
-        std::string record = tag;
-        if (tag == "S") record += " subframe " + Tokens(expected[i])[2];
-        return where.str() + "record " + record + ", " + LineDifference(expected[i], actual[i]);
-      }
-    }
-    const size_t at = n * amrnb::L_FRAME;
-    const std::vector<int16_t> es(ref.synth.begin() + at, ref.synth.begin() + at + amrnb::L_FRAME);
-    const std::vector<int16_t> ep(ref.post.begin() + at, ref.post.begin() + at + amrnb::L_FRAME);
-    const std::vector<int16_t> eo(ref.output.begin() + at, ref.output.begin() + at + amrnb::L_FRAME);
-    for (const auto& d : {SampleDifference("synth", es, rec.synth().data()),
-                          SampleDifference("post", ep, rec.post().data()),
-                          SampleDifference("output", eo, out.data())}) {
-      if (!d.empty()) return where.str() + d;
-    }
-  }
-  return {};
-}
 
 class Conformance : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Conformance, BitExact) {
-  Reference ref;
-  ASSERT_TRUE(LoadReference(GetParam(), &ref));
-  const std::string diff = FirstDifference(ref);
-  EXPECT_TRUE(diff.empty()) << GetParam() << ", " << diff;
-}
-
-INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
-                         ::testing::Values("mode0", "mode1", "mode2", "mode3", "mode4", "mode5",
-                                           "mode6", "mode7", "mixed", "dtx", "homing",
-                                           "speechlike", "speechlike_bad", "stress"),
-                         [](const auto& info) { return std::string(info.param); });
-
-// Homing: a homing frame right after a reset is answered with the fixed pattern, a decoded
-// homing frame resets the decoder, and a second homing frame after it is answered again.
-TEST(Homing, AnsweredFramesGiveTheFixedPattern) {
-  Reference homing, speech;
-  ASSERT_TRUE(LoadReference("homing", &homing));
-  ASSERT_TRUE(LoadReference("mode7", &speech));
-  const std::vector<uint8_t>& homing_frame = homing.frames[0];  // MR122 homing frame
-  ASSERT_EQ((homing_frame[0] >> 3) & 15, 7);
-  const std::vector<int16_t> pattern(amrnb::L_FRAME, 0x0008);
+  const std::string base = kDataDir + GetParam();
+  const std::vector<Bytes> frames = ReadFrames(GetParam());
+  const std::vector<std::string> params = Lines(base + ".params.txt");
+  std::map<int, std::vector<std::string>> stages;
+  for (const std::string& line : Lines(base + ".stages.txt")) stages[std::stoi(line.substr(2))].push_back(line);
+  const Samples synth = Pcm(testutil::ReadFile(base + ".synth.pcm"));
+  const Samples post = Pcm(testutil::ReadFile(base + ".post.pcm"));
+  const Samples output = Pcm(testutil::ReadFile(base + ".out.wav"), 62);
+  const size_t n_frames = frames.size();
+  ASSERT_GT(n_frames, 0u) << "missing " << base << ".wav";
+  ASSERT_EQ(params.size(), n_frames);
+  ASSERT_EQ(stages.size(), n_frames);
+  for (const Samples* s : {&synth, &post, &output}) ASSERT_EQ(s->size(), n_frames * L_FRAME);
 
   Decoder dec;
-  EXPECT_EQ(dec.Decode(homing_frame), pattern);  // first frame after reset
-  EXPECT_EQ(dec.Decode(homing_frame), pattern);  // still in the homed state
-  EXPECT_NE(dec.Decode(speech.frames[0]), pattern);
-  EXPECT_EQ(dec.state->reset_flag_old, 0);
-  EXPECT_NE(dec.Decode(homing_frame), pattern);  // decoded, then the decoder resets
-  EXPECT_EQ(dec.state->reset_flag_old, 1);
-  EXPECT_EQ(dec.Decode(homing_frame), pattern);
-
-  // After the reset the decoder behaves as a fresh one: the next speech frame decodes to
-  // what a fresh decoder gives for it.
-  Decoder fresh;
-  fresh.Decode(homing_frame);
-  EXPECT_EQ(dec.Decode(speech.frames[1]), fresh.Decode(speech.frames[1]));
+  Recorder rec;
+  for (size_t n = 0; n < n_frames; n++) {
+    rec.Begin(static_cast<int>(n));
+    const Samples out = dec.Decode(frames[n], &rec);
+    ASSERT_EQ(rec.params_, params[n]) << "frame " << n << ": parameters";
+    const std::vector<std::string>& want = stages[static_cast<int>(n)];
+    for (size_t i = 0; i < std::max(want.size(), rec.lines_.size()); i++) {
+      ASSERT_EQ(i < rec.lines_.size() ? rec.lines_[i] : "<none>", i < want.size() ? want[i] : "<none>")
+          << "frame " << n << ": first differing record";
+    }
+    const auto at = static_cast<std::ptrdiff_t>(n * L_FRAME);
+    ASSERT_EQ(rec.synth_, Samples(synth.begin() + at, synth.begin() + at + L_FRAME)) << "frame " << n << ": synth";
+    ASSERT_EQ(rec.post_, Samples(post.begin() + at, post.begin() + at + L_FRAME)) << "frame " << n << ": post";
+    ASSERT_EQ(out, Samples(output.begin() + at, output.begin() + at + L_FRAME)) << "frame " << n << ": output";
+  }
 }
 
-// Everything that persists lies in the state block: a copy of the state taken mid-stream,
-// paired with a scratch block full of garbage, decodes the rest exactly like the original.
-TEST(DecoderMemory, StateCopyWithFreshScratchDecodesIdentically) {
-  Reference ref;
-  ASSERT_TRUE(LoadReference("speechlike_bad", &ref));
-  Decoder original;
-  std::vector<std::vector<int16_t>> outputs;
-  std::map<size_t, std::vector<uint8_t>> snapshots;  // state before frame n
-  for (size_t n = 0; n < ref.frames.size(); n++) {
-    if (n % 40 == 7) {
-      const auto* bytes = reinterpret_cast<const uint8_t*>(original.state);
-      snapshots[n].assign(bytes, bytes + amrnb::kDecoderStateSize);
-    }
-    outputs.push_back(original.Decode(ref.frames[n]));
+INSTANTIATE_TEST_SUITE_P(Streams, Conformance, ::testing::ValuesIn(kStreams),
+                         [](const auto& info) { return std::string(info.param); });
+
+// A homing frame right after a reset is answered with the fixed pattern, a decoded homing
+// frame resets the decoder, and a second homing frame after it is answered again.
+TEST(Homing, AnsweredFramesGiveTheFixedPattern) {
+  const Bytes homing = ReadFrames("homing").at(0);  // MR122 homing frame
+  const std::vector<Bytes> speech = ReadFrames("mode7");
+  ASSERT_EQ((homing[0] >> 3) & 15, 7);
+  const Samples pattern(L_FRAME, 0x0008);
+
+  Decoder dec;
+  EXPECT_EQ(dec.Decode(homing), pattern);  // first frame after reset
+  EXPECT_EQ(dec.Decode(homing), pattern);  // still in the homed state
+  EXPECT_NE(dec.Decode(speech.at(0)), pattern);
+  EXPECT_EQ(dec.state()->reset_flag_old, 0);
+  EXPECT_NE(dec.Decode(homing), pattern);  // decoded, then the decoder resets
+  EXPECT_EQ(dec.state()->reset_flag_old, 1);
+  EXPECT_EQ(dec.Decode(homing), pattern);
+  Decoder fresh;  // after the reset the decoder behaves as a fresh one
+  EXPECT_EQ(dec.Decode(speech.at(1)), fresh.Decode(speech.at(1)));
+}
+
+// Streams that between them reach every decoding path.
+const char* const kIsolationStreams[] = {"mixed", "dtx", "speechlike_bad", "homing"};
+
+Samples DecodeAlone(const std::vector<Bytes>& frames) {
+  Decoder dec;
+  Samples out;
+  for (const Bytes& f : frames) {
+    const Samples s = dec.Decode(f);
+    out.insert(out.end(), s.begin(), s.end());
   }
-  for (const auto& [split, snapshot] : snapshots) {
-    Decoder copy;
-    std::memcpy(copy.state, snapshot.data(), amrnb::kDecoderStateSize);
-    std::memset(copy.scratch, 0xA5, amrnb::kDecoderScratchSize);
-    for (size_t n = split; n < std::min(split + 10, ref.frames.size()); n++) {
-      ASSERT_EQ(copy.Decode(ref.frames[n]), outputs[n]) << "frame " << n;
+  return out;
+}
+
+// Each thread decodes its own stream through the C interface, three passes after all started.
+TEST(DecoderIsolation, ParallelThreadsMatchDecodingAlone) {
+  constexpr int kCount = std::size(kIsolationStreams), kRounds = 3;
+  std::vector<std::vector<Bytes>> frames;
+  std::vector<Samples> alone;
+  for (const char* name : kIsolationStreams) {
+    frames.push_back(ReadFrames(name));
+    ASSERT_GT(frames.back().size(), 100u) << name;
+    alone.push_back(DecodeAlone(frames.back()));
+  }
+  std::vector<std::vector<Samples>> parallel(kCount, std::vector<Samples>(kRounds));
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int s = 0; s < kCount; ++s) {
+    threads.emplace_back([&, s] {
+      std::vector<std::max_align_t> state(amrnb_state_size()), scratch(amrnb_scratch_size());
+      ready.fetch_add(1);
+      while (ready.load() < kCount) std::this_thread::yield();
+      for (Samples& out : parallel[s]) {
+        amrnb_reset(state.data(), AMRNB_RESET_FULL);
+        for (Bytes frame : frames[s]) {
+          int16_t pcm[AMRNB_FRAME_SAMPLES];
+          amrnb_decode_frame(frame.data(), state.data(), scratch.data(), pcm, AMRNB_LAYOUT_STORAGE);
+          out.insert(out.end(), pcm, pcm + AMRNB_FRAME_SAMPLES);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int s = 0; s < kCount; ++s) {
+    for (int round = 0; round < kRounds; ++round) EXPECT_TRUE(parallel[s][round] == alone[s]) << kIsolationStreams[s] << round;
+  }
+}
+
+// One scratch block serving two streams frame by frame (nothing may carry over in it), and a
+// state block copied mid-stream that continues exactly like the original.
+TEST(DecoderIsolation, SharedScratchAndCopiedStateMatchDecodingAlone) {
+  const std::vector<Bytes> a = ReadFrames("speechlike_bad"), b = ReadFrames("dtx");
+  ASSERT_FALSE(a.empty() || b.empty());
+  Decoder da, db, copy;
+  std::memset(copy.scratch(), 0xA5, kDecoderScratchSize);
+  Samples out_a, out_b, copy_b;
+  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    DecoderScratch* shared = da.scratch();
+    if (i < a.size()) {
+      Samples s(L_FRAME);
+      Bytes f = a[i];
+      DecodeFrame(f.data(), da.state(), shared, s.data(), 0);
+      out_a.insert(out_a.end(), s.begin(), s.end());
+    }
+    if (i == b.size() / 2) std::memcpy(copy.state(), db.state(), kDecoderStateSize);
+    if (i < b.size()) {
+      Samples s(L_FRAME);
+      Bytes f = b[i];
+      DecodeFrame(f.data(), db.state(), shared, s.data(), 0);
+      out_b.insert(out_b.end(), s.begin(), s.end());
+      if (i >= b.size() / 2) {
+        const Samples c = copy.Decode(b[i]);
+        copy_b.insert(copy_b.end(), c.begin(), c.end());
+      }
     }
   }
+  EXPECT_TRUE(out_a == DecodeAlone(a));
+  const Samples alone_b = DecodeAlone(b);
+  EXPECT_TRUE(out_b == alone_b);
+  EXPECT_TRUE(copy_b == Samples(alone_b.begin() + static_cast<std::ptrdiff_t>(b.size() / 2 * L_FRAME), alone_b.end()));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "decoder_state.h"
 
@@ -13,136 +14,96 @@ namespace {
 constexpr int32_t kLspInit[10] = {30000, 26000, 21000, 15000, 8000, 0, -8000, -15000, -21000, -26000};
 constexpr int32_t kMeanLsf[10] = {1384, 2077, 3420, 5108, 6742, 8122, 9863, 11092, 12714, 13701};
 
-template <typename T>
-void ExpectAll(const T* v, int n, int32_t want, const char* what) {
-  for (int i = 0; i < n; ++i) EXPECT_EQ(v[i], want) << what << "[" << i << "]";
-}
-template <typename T>
-void ExpectRow(const T* v, const int32_t* want, const char* what) {
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(v[i], want[i]) << what << "[" << i << "]";
+// One field (or array) of the state: its full-reset value, a constant or rows of ten, and
+// whether the partial reset restores it.
+struct Field {
+  const char* name;
+  const void* at;
+  int count, width;  // elements, bytes per element
+  int32_t fill;
+  const int32_t* row;
+  bool partial;
+  template <typename T>
+  Field(const char* n, const T* p, int c, int32_t v, bool part, const int32_t* r = nullptr)
+      : name(n), at(p), count(c), width(sizeof(T)), fill(v), row(r), partial(part) {}
+  int32_t Value(int i) const {
+    return width == 2 ? static_cast<const int16_t*>(at)[i] : static_cast<const int32_t*>(at)[i];
+  }
+};
+
+std::vector<Field> Fields(const DecoderState& s) {
+  const DtxDecState& d = s.dtx;
+  return {{"reset_flag_old", &s.reset_flag_old, 1, 1, false}, {"prev_ft", &s.prev_ft, 1, RX_SPEECH_GOOD, false},
+          {"prev_mode", &s.prev_mode, 1, MR475, false}, {"old_exc[0..159]", s.old_exc, L_FRAME, 0, true},
+          {"old_exc[160..]", s.old_exc + L_FRAME, L_FRAME, 0, false}, {"lsp_old", s.lsp_old, M, 0, false, kLspInit},
+          {"mem_syn", s.mem_syn, M, 0, false}, {"sharp", &s.sharp, 1, 0, true}, {"old_T0", &s.old_T0, 1, 40, true},
+          {"T0_lagBuff", &s.T0_lagBuff, 1, 40, true}, {"inBackgroundNoise", &s.inBackgroundNoise, 1, 0, true},
+          {"voicedHangover", &s.voicedHangover, 1, 0, true}, {"ltpGainHistory", s.ltpGainHistory, 9, 0, true},
+          {"excEnergyHist", s.excEnergyHist, 9, 0, false}, {"prev_bf", &s.prev_bf, 1, 0, true},
+          {"prev_pdf", &s.prev_pdf, 1, 0, true}, {"state", &s.state, 1, 0, true},
+          {"nodataSeed", &s.nodataSeed, 1, 21845, true}, {"frameEnergyHist", s.frameEnergyHist, 60, 0, true},
+          {"bgHangover", &s.bgHangover, 1, 0, true}, {"hangCount", &s.hangCount, 1, 0, true},
+          {"cbGainHistory", s.cbGainHistory, 7, 0, true}, {"hangVar", &s.hangVar, 1, 0, true},
+          {"lsp_meanSave", s.lsp_meanSave, M, 0, false, kMeanLsf}, {"past_r_q", s.past_r_q, M, 0, true},
+          {"past_lsf_q", s.past_lsf_q, M, 0, true, kMeanLsf}, {"pbuf", s.pbuf, 5, 1640, true},
+          {"past_gain_pit", &s.past_gain_pit, 1, 0, true}, {"prevGP", &s.prevGP, 1, 16384, true},
+          {"gbuf", s.gbuf, 5, 1, true}, {"past_gain_code", &s.past_gain_code, 1, 0, true},
+          {"prev_gc", &s.prev_gc, 1, 1, true}, {"past_qua_en", s.past_qua_en, 4, -14336, false},
+          {"past_qua_en_MR122", s.past_qua_en_MR122, 4, -2381, false}, {"gainMem", s.gainMem, 5, 0, true},
+          {"prevCbGain", &s.prevCbGain, 1, 0, true}, {"prevState", &s.prevState, 1, 0, true},
+          {"lockFull", &s.lockFull, 1, 0, true}, {"onset", &s.onset, 1, 0, true},
+          {"dtxGlobalState", &s.dtxGlobalState, 1, DTX, false}, {"mem_syn_pst", s.mem_syn_pst, M, 0, false},
+          {"mem_pre", &s.mem_pre, 1, 0, false}, {"past_gain", &s.past_gain, 1, 4096, false},
+          {"x2", &s.x2, 1, 0, false}, {"x1", &s.x1, 1, 0, false}, {"y2", &s.y2, 1, 0, false}, {"y1", &s.y1, 1, 0, false},
+          {"log_en", &d.log_en, 1, 3500, false}, {"old_log_en", &d.old_log_en, 1, 3500, false},
+          {"L_pn_seed_rx", &d.L_pn_seed_rx, 1, 0x70816958, false}, {"cn_lsp", d.cn_lsp, M, 0, false, kLspInit},
+          {"cn_lsp_old", d.cn_lsp_old, M, 0, false, kLspInit}, {"lsf_hist", d.lsf_hist, 8 * M, 0, false, kMeanLsf},
+          {"lsf_hist_mean", d.lsf_hist_mean, 8 * M, 0, false}, {"log_en_hist", d.log_en_hist, 8, 3500, false},
+          {"true_sid_period_inv", &d.true_sid_period_inv, 1, 8192, false},
+          {"since_last_sid..log_en_adjust", &d.since_last_sid, 5, 0, false},
+          {"dtxHangoverCount", &d.dtxHangoverCount, 1, 7, false},
+          {"decAnaElapsedCount", &d.decAnaElapsedCount, 1, 31, false},
+          {"sid_frame..data_updated", &d.sid_frame, 4, 0, false}};
 }
 
-std::unique_ptr<DecoderState> Garbage(unsigned char byte) {
+std::unique_ptr<DecoderState> Filled(unsigned char byte) {
   auto st = std::make_unique<DecoderState>();
   std::memset(st.get(), byte, sizeof(DecoderState));
   return st;
 }
 
+// From garbage, a full reset gives every field its initial value; a partial reset then
+// changes nothing.
 TEST(Reset, FullResetGivesEveryInitialValue) {
-  auto owner = Garbage(0xA5);
-  const DecoderState& s = *owner;
-  ResetDecoder(MR475, owner.get());
-  EXPECT_EQ(s.reset_flag_old, 1);
-  EXPECT_EQ(s.prev_ft, RX_SPEECH_GOOD);
-  EXPECT_EQ(s.prev_mode, MR475);
-  ExpectAll(s.old_exc, L_FRAME, 0, "old_exc");
-  ExpectRow(s.lsp_old, kLspInit, "lsp_old");
-  ExpectAll(s.mem_syn, M, 0, "mem_syn");
-  EXPECT_EQ(s.sharp, 0);
-  EXPECT_EQ(s.old_T0, 40);
-  EXPECT_EQ(s.T0_lagBuff, 40);
-  EXPECT_EQ(s.inBackgroundNoise, 0);
-  EXPECT_EQ(s.voicedHangover, 0);
-  ExpectAll(s.ltpGainHistory, 9, 0, "ltpGainHistory");
-  ExpectAll(s.excEnergyHist, 9, 0, "excEnergyHist");
-  EXPECT_EQ(s.prev_bf, 0);
-  EXPECT_EQ(s.prev_pdf, 0);
-  EXPECT_EQ(s.state, 0);
-  EXPECT_EQ(s.nodataSeed, 21845);
-  ExpectAll(s.frameEnergyHist, 60, 0, "frameEnergyHist");
-  EXPECT_EQ(s.bgHangover, 0);
-  EXPECT_EQ(s.hangCount, 0);
-  ExpectAll(s.cbGainHistory, 7, 0, "cbGainHistory");
-  EXPECT_EQ(s.hangVar, 0);
-  ExpectRow(s.lsp_meanSave, kMeanLsf, "lsp_meanSave");
-  ExpectAll(s.past_r_q, M, 0, "past_r_q");
-  ExpectRow(s.past_lsf_q, kMeanLsf, "past_lsf_q");
-  ExpectAll(s.pbuf, 5, 1640, "pbuf");
-  EXPECT_EQ(s.past_gain_pit, 0);
-  EXPECT_EQ(s.prevGP, 16384);
-  ExpectAll(s.gbuf, 5, 1, "gbuf");
-  EXPECT_EQ(s.past_gain_code, 0);
-  EXPECT_EQ(s.prev_gc, 1);
-  ExpectAll(s.past_qua_en, 4, -14336, "past_qua_en");
-  ExpectAll(s.past_qua_en_MR122, 4, -2381, "past_qua_en_MR122");
-  ExpectAll(s.gainMem, 5, 0, "gainMem");
-  EXPECT_EQ(s.prevCbGain, 0);
-  EXPECT_EQ(s.prevState, 0);
-  EXPECT_EQ(s.lockFull, 0);
-  EXPECT_EQ(s.onset, 0);
-  EXPECT_EQ(s.dtxGlobalState, DTX);
-  ExpectAll(s.mem_syn_pst, M, 0, "mem_syn_pst");
-  EXPECT_EQ(s.mem_pre, 0);
-  EXPECT_EQ(s.past_gain, 4096);
-  EXPECT_EQ(s.x2 | s.x1 | s.y2 | s.y1, 0);
-
-  const DtxDecState& d = s.dtx;
-  EXPECT_EQ(d.log_en, 3500);
-  EXPECT_EQ(d.old_log_en, 3500);
-  EXPECT_EQ(d.L_pn_seed_rx, 0x70816958);
-  ExpectRow(d.cn_lsp, kLspInit, "cn_lsp");
-  ExpectRow(d.cn_lsp_old, kLspInit, "cn_lsp_old");
-  for (int row = 0; row < 8; ++row) ExpectRow(d.lsf_hist + 10 * row, kMeanLsf, "lsf_hist");
-  ExpectAll(d.lsf_hist_mean, 80, 0, "lsf_hist_mean");
-  ExpectAll(d.log_en_hist, 8, 3500, "log_en_hist");
-  EXPECT_EQ(d.true_sid_period_inv, 8192);
-  const int16_t small[11] = {d.since_last_sid, d.lsf_hist_ptr, d.log_pg_mean, d.log_en_hist_ptr,
-                             d.log_en_adjust, d.dtxHangoverCount, d.decAnaElapsedCount, d.sid_frame,
-                             d.valid_data, d.dtxHangoverAdded, d.data_updated};
-  const int16_t small_want[11] = {0, 0, 0, 0, 0, 7, 31, 0, 0, 0, 0};
-  for (int i = 0; i < 11; ++i) EXPECT_EQ(small[i], small_want[i]) << "16-bit DTX field " << i;
+  auto s = Filled(0xA5);
+  ResetDecoder(MR475, s.get());
+  for (const Field& f : Fields(*s)) {
+    for (int i = 0; i < f.count; ++i) EXPECT_EQ(f.Value(i), f.row ? f.row[i % 10] : f.fill) << f.name << "[" << i << "]";
+  }
+  auto partial = std::make_unique<DecoderState>(*s);
+  ResetDecoder(MRDTX, partial.get());
+  EXPECT_EQ(std::memcmp(s.get(), partial.get(), sizeof(DecoderState)), 0);
 }
 
-TEST(Reset, PartialResetAfterFullResetChangesNothing) {
-  auto a = Garbage(0x3C);
-  ResetDecoder(MR475, a.get());
-  auto b = std::make_unique<DecoderState>(*a);
-  ResetDecoder(MRDTX, b.get());
-  EXPECT_EQ(std::memcmp(a.get(), b.get(), sizeof(DecoderState)), 0);
-}
-
-// Copies the fields a partial reset must restore from `from`; everything else stays.
-void CopyRestoredFields(const DecoderState& from, DecoderState& to) {
-  std::memcpy(to.old_exc, from.old_exc, L_FRAME * sizeof(int16_t));
-  to.sharp = from.sharp;
-  to.old_T0 = from.old_T0;
-  to.T0_lagBuff = from.T0_lagBuff;
-  to.inBackgroundNoise = from.inBackgroundNoise;
-  to.voicedHangover = from.voicedHangover;
-  std::memcpy(to.ltpGainHistory, from.ltpGainHistory, sizeof to.ltpGainHistory);
-  to.prev_bf = from.prev_bf;
-  to.prev_pdf = from.prev_pdf;
-  to.state = from.state;
-  to.nodataSeed = from.nodataSeed;
-  std::memcpy(to.frameEnergyHist, from.frameEnergyHist, sizeof to.frameEnergyHist);
-  to.bgHangover = from.bgHangover;
-  to.hangCount = from.hangCount;
-  std::memcpy(to.cbGainHistory, from.cbGainHistory, sizeof to.cbGainHistory);
-  to.hangVar = from.hangVar;
-  std::memcpy(to.past_r_q, from.past_r_q, sizeof to.past_r_q);
-  std::memcpy(to.past_lsf_q, from.past_lsf_q, sizeof to.past_lsf_q);
-  std::memcpy(to.pbuf, from.pbuf, sizeof to.pbuf);
-  to.past_gain_pit = from.past_gain_pit;
-  to.prevGP = from.prevGP;
-  std::memcpy(to.gbuf, from.gbuf, sizeof to.gbuf);
-  to.past_gain_code = from.past_gain_code;
-  to.prev_gc = from.prev_gc;
-  std::memcpy(to.gainMem, from.gainMem, sizeof to.gainMem);
-  to.prevCbGain = from.prevCbGain;
-  to.prevState = from.prevState;
-  to.lockFull = from.lockFull;
-  to.onset = from.onset;
-}
-
+// On garbage, a partial reset restores exactly the marked fields and leaves every other
+// byte as it was.
 TEST(Reset, PartialResetRestoresOnlyTheSpeechHistory) {
-  auto fresh = Garbage(0);
-  ResetDecoder(MR475, fresh.get());
   for (unsigned char pattern : {0x5Au, 0xFFu}) {
-    auto changed = Garbage(pattern);
-    auto expected = Garbage(pattern);
-    CopyRestoredFields(*fresh, *expected);
-    ResetDecoder(MRDTX, changed.get());
-    EXPECT_EQ(std::memcmp(changed.get(), expected.get(), sizeof(DecoderState)), 0) << int{pattern};
+    auto before = Filled(pattern), s = Filled(pattern);
+    ResetDecoder(MRDTX, s.get());
+    const std::vector<Field> now = Fields(*s), was = Fields(*before);
+    for (size_t k = 0; k < now.size(); ++k) {
+      const Field& f = now[k];
+      for (int i = 0; i < f.count; ++i) {
+        EXPECT_EQ(f.Value(i), f.partial ? (f.row ? f.row[i % 10] : f.fill) : was[k].Value(i)) << f.name << "[" << i << "]";
+      }
+    }
+    // Everything outside the restored fields, padding included, is untouched.
+    auto expected = std::make_unique<DecoderState>(*before);
+    for (size_t k = 0; k < now.size(); ++k) {
+      if (now[k].partial) std::memcpy(const_cast<void*>(Fields(*expected)[k].at), now[k].at, now[k].count * now[k].width);
+    }
+    EXPECT_EQ(std::memcmp(s.get(), expected.get(), sizeof(DecoderState)), 0) << int{pattern};
   }
 }
 

@@ -48,9 +48,8 @@ TEST(Tables, LsfCodebookShapesAndFirstRows) {
       {"dico5_lsf_5", dico5_lsf_5, std::size(dico5_lsf_5), 64, 4, {-1002, -929, -1096, -1203}},
   };
   for (const Codebook& b : books) {
-    SCOPED_TRACE(b.name);
-    EXPECT_EQ(b.size, b.rows * b.width);
-    EXPECT_EQ(Row(b.values, 0, static_cast<int>(b.width)), b.first_row);
+    EXPECT_EQ(b.size, b.rows * b.width) << b.name;
+    EXPECT_EQ(Row(b.values, 0, static_cast<int>(b.width)), b.first_row) << b.name;
   }
   // Bad-frame offsets are the means scaled by 0.1 and 0.05.
   for (int k = 0; k < 10; ++k) {
@@ -58,8 +57,6 @@ TEST(Tables, LsfCodebookShapesAndFirstRows) {
     EXPECT_EQ(offset5[k], (mean_lsf_5[k] * 1639) >> 15) << k;
   }
   EXPECT_EQ(Head(mean_lsf_5, 3), (V{1384, 2077, 3420}));
-  EXPECT_EQ(Tail(pred_fac_3, 1), V{6484});
-  EXPECT_EQ(Head(lsp_init_data, 10), (V{30000, 26000, 21000, 15000, 8000, 0, -8000, -15000, -21000, -26000}));
 }
 
 TEST(Tables, GainTablesFirstAndLastRows) {
@@ -69,66 +66,40 @@ TEST(Tables, GainTablesFirstAndLastRows) {
   ASSERT_EQ(std::size(qua_gain_code), 32u * 3);
   EXPECT_EQ(Row(table_gain_highrates, 0, 4), (V{577, 662, -2692, -16214}));
   EXPECT_EQ(Row(table_gain_highrates, 127, 4), (V{18842, 32764, 3072, 18494}));
-  EXPECT_EQ(Row(table_gain_lowrates, 0, 4), (V{10813, 28753, 2879, 17333}));
   EXPECT_EQ(Row(table_gain_lowrates, 63, 4), (V{1474, 778, -2454, -14774}));
-  EXPECT_EQ(Row(table_gain_MR475, 0, 4), (V{812, 128, 542, 140}));
   EXPECT_EQ(Row(table_gain_MR475, 255, 4), (V{13044, 19373, 10526, 23124}));
-  EXPECT_EQ(Row(qua_gain_code, 0, 3), (V{159, -3776, -22731}));
   EXPECT_EQ(Row(qua_gain_code, 31, 3), (V{27485, 3836, 23097}));
   EXPECT_EQ(std::size(qua_gain_pitch), 16u);
   EXPECT_EQ(Tail(qua_gain_pitch, 2), (V{18842, 19661}));
   EXPECT_EQ(Head(pdown, 7), (V{32767, 32112, 32112, 26214, 9830, 6553, 6553}));
   EXPECT_EQ(Head(cdown, 7), (V{32767, 32112, 32112, 32112, 32112, 32112, 22937}));
-  EXPECT_EQ(Head(pred, 4), (V{5571, 4751, 2785, 1556}));
-  EXPECT_EQ(Head(pred_MR122, 4), (V{44, 37, 22, 12}));
-  EXPECT_EQ(Tail(ph_imp_low, 2), (V{29, 10145}));
   EXPECT_EQ(Head(ph_imp_low_MR795, 2), (V{26777, 801}));
   EXPECT_EQ(Head(ph_imp_mid_MR795, 40), Head(ph_imp_mid, 40));
-  EXPECT_EQ(Tail(ph_imp_mid, 2), (V{842, 655}));
 }
 
 TEST(Tables, InterpolationPhaseTable) {
-  EXPECT_EQ(inter_6[0], 29443);
-  EXPECT_EQ(inter_6[6], 3143);
   EXPECT_EQ(inter_6[60], 0);
   ASSERT_EQ(std::size(inter_6_phase), 120u);
   EXPECT_EQ(Row(inter_6_phase, 0, 20), (V{34, -120, 308, -634, 1099, -1666, 2259, -2783, 3143, 29443,
                                           3143, -2783, 2259, -1666, 1099, -634, 308, -120, 34, 0}));
-  EXPECT_EQ(Row(inter_6_phase, 3, 20), (V{89, -132, 198, -231, 135, 218, -1001, 2536, -5865, 20449,
-                                          20449, -5865, 2536, -1001, 218, 135, -231, 198, -132, 89}));
-  for (int f = 0; f < 6; ++f) {
-    long sum = 0;
-    for (int m = 0; m < 20; ++m) {
-      sum += std::abs(inter_6_phase[20 * f + m]);
-      // Phases f and 6 - f are mirror images about the gap between taps 9 and 10.
-      if (f > 0) {
-        EXPECT_EQ(inter_6_phase[20 * f + m], inter_6_phase[20 * (6 - f) + 19 - m]) << f << "," << m;
-      }
-    }
-    EXPECT_LT(sum, 65536) << "a 20-tap sum of 16-bit samples could leave 32 bits, phase " << f;
+  for (int f = 1; f < 6; ++f) {  // phases f and 6 - f mirror about the gap between taps 9 and 10
+    for (int m = 0; m < 20; ++m) EXPECT_EQ(inter_6_phase[20 * f + m], inter_6_phase[20 * (6 - f) + 19 - m]) << f;
   }
 }
 
 TEST(Tables, WindowAndArithmeticTableEnds) {
   ASSERT_EQ(std::size(window_200_40), 240u);
-  EXPECT_EQ(Head(window_200_40, 5), (V{2621, 2623, 2629, 2638, 2651}));
-  EXPECT_EQ(window_200_40[199], 32767);
   EXPECT_EQ(window_200_40[200], 32767);
   EXPECT_EQ(Tail(window_200_40, 5), (V{6114, 4838, 3554, 2264, 971}));
 
-  EXPECT_EQ(Head(lsp_cos_tbl, 4), (V{32767, 32729, 32610, 32413}));
   EXPECT_EQ(Tail(lsp_cos_tbl, 4), (V{-32413, -32610, -32729, -32768}));
   ASSERT_EQ(std::size(lsp_slope_tbl), 64u);
   EXPECT_EQ(lsp_slope_tbl[0], -26887);  // from the unclamped 32768, not 32767
   for (int k = 0; k < 64; ++k) EXPECT_EQ(lsp_slope_tbl[k], lsp_slope_tbl[63 - k]) << k;
-  EXPECT_EQ(Head(log2_tbl, 3), (V{0, 1455, 2866}));
   EXPECT_EQ(log2_tbl[16], 19167);  // stored value, one below round(32768 log2(1.5))
   EXPECT_EQ(Tail(log2_tbl, 2), (V{32023, 32767}));
-  EXPECT_EQ(Head(pow2_tbl, 3), (V{16384, 16743, 17109}));
   EXPECT_EQ(Tail(pow2_tbl, 2), (V{32066, 32767}));
-  EXPECT_EQ(Head(inv_sqrt_tbl, 3), (V{32767, 31790, 30894}));
   EXPECT_EQ(Tail(inv_sqrt_tbl, 2), (V{16514, 16384}));
-  EXPECT_EQ(Head(sqrt_l_tbl, 3), (V{16384, 16888, 17378}));
   EXPECT_EQ(Tail(sqrt_l_tbl, 2), (V{32511, 32767}));
 }
 
@@ -177,7 +148,6 @@ TEST(Tables, BitOrderTellingRows) {
   const std::vector<BitPair> lsb_first{{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {0, 32},
                                        {0, 64}, {0, 128}, {1, 1}, {1, 2}};
   EXPECT_EQ(Pairs(bitorder_MR515, 0, 10), lsb_first);
-  EXPECT_EQ(Pairs(bitorder_MR102, 0, 10), lsb_first);
   EXPECT_EQ(Pairs(bitorder_MR795, 0, 12),
             (std::vector<BitPair>{{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {0, 32}, {0, 64}, {1, 8},
                                   {1, 2}, {1, 256}, {1, 128}, {1, 32}}));
@@ -200,8 +170,6 @@ TEST(Tables, HomingFramesFitTheirFields) {
       EXPECT_LT(dhf_by_mode[m].values[i], 1 << bitno_by_mode[m].values[i]) << i;
     }
   }
-  EXPECT_EQ(Head(dhf_MR122, 3), (V{4, 42, 219}));
-  EXPECT_EQ(Tail(dhf_MR475, 3), (V{15, 38, 3}));
 }
 
 TEST(Tables, ComfortNoiseAndPostFilterVectors) {
@@ -211,10 +179,8 @@ TEST(Tables, ComfortNoiseAndPostFilterVectors) {
   EXPECT_EQ(Row(past_rq_init, 0, 10).front(), -258);
   EXPECT_EQ(Row(past_rq_init, 7, 10).back(), 515);
   EXPECT_EQ(Head(gamma4, 10), Head(gamma3_MR122, 10));  // both are the 0.7 weights
-  EXPECT_EQ(Tail(gamma3, 2), (V{151, 83}));
   EXPECT_EQ(Tail(gamma4_MR122, 2), (V{2461, 1846}));
   EXPECT_EQ(Head(startPos, 16), (V{0, 2, 0, 3, 0, 2, 0, 3, 1, 3, 2, 4, 1, 4, 1, 4}));
-  EXPECT_EQ(Head(dgray, 8), (V{0, 1, 3, 2, 5, 6, 4, 7}));
   const uint8_t bad[8] = {0, 0, 1, 1, 0, 0, 0, 1};
   for (int t = 0; t < 8; ++t) EXPECT_EQ(rx_type_bad[t], bad[t]) << t;
 }

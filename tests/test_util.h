@@ -127,8 +127,10 @@ inline std::string HeaderLines(const std::string& chunk_size = "0", const std::s
       {"Extraformatbytes", "16385"}, {"Subchunk2ID", "fact"}, {"Subchunk2Size", "4"},
       {"Format Dependant Data", "0"}, {"Subchunk3ID", "data"}, {"Subchunk3Size", "0"}};
   std::string s;
-  for (const auto& [label, value] : lines) s += std::string(label).append(38 - std::strlen(label), ' ') + ":" + value + "\n";
-  return s + std::string(59, '-') + "\n";
+  for (const auto& [label, value] : lines) {
+    s.append(label).append(38 - std::strlen(label), ' ').append(":").append(value).append("\n");
+  }
+  return s.append(59, '-').append("\n");
 }
 
 // Replaces the three millisecond values of the timing lines by "T".

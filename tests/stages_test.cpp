@@ -1,0 +1,317 @@
+// Stage routines at the edges that the conformance streams do not reach or do not isolate:
+// LSF concealment and ordering, the sender's hangover, lag windows, saturating gains, phase
+// dispersion, pitch emphasis, the background-noise detector and energy control, reflection
+// coefficients and the comfort-noise decoder's silent and muted levels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "amrdec/decoder_state.h"
+#include "amrdec/stages.h"
+#include "amrdec/tables/tables.h"
+
+namespace amrnb {
+namespace {
+
+using Vec = std::vector<int32_t>;
+Vec V(const int32_t* x, int n = M) { return Vec(x, x + n); }
+
+TEST(LsfDecode, ConcealmentOrderingSidPredictionAndSmoothing) {
+  const int16_t idx[5] = {0, 0, 0, 0, 0};  // first rows: 6 82 -131 | 50 71 -9 | 67 -17 66 -12
+  int32_t mid[M], lsp[M];
+  DecoderState st;
+  ResetDecoder(MR475, &st);  // bad frames right after a reset decay mean_lsf_5
+  D_plsf_3(st, MR67, 1, idx, lsp);
+  EXPECT_EQ(V(st.past_lsf_q), (Vec{1399, 2096, 3454, 5145, 6764, 8147, 9880, 11104, 12718, 13701}));
+  ResetDecoder(MR475, &st);
+  D_plsf_5(st, 1, idx, mid, lsp);
+  EXPECT_EQ(V(st.past_lsf_q), (Vec{1383, 2076, 3419, 5107, 6741, 8121, 9862, 11090, 12712, 13700}));
+  EXPECT_EQ(V(mid), V(lsp));
+
+  // From a zero history the bad frame gives offset3 (154, 227, ...), all gaps below 205; one
+  // LSF of (20000 x 0.9) + 697 pushes all later ones, with no upper bound.
+  std::fill_n(st.past_lsf_q, M, 0);
+  st.past_lsf_q[4] = 20000;
+  D_plsf_3(st, MR102, 1, idx, lsp);
+  EXPECT_EQ(V(st.past_lsf_q), (Vec{205, 410, 615, 820, 18696, 18901, 19106, 19311, 19516, 19721}));
+
+  // A SID frame adds the whole previous residual to residual + mean_lsf_3.
+  std::fill_n(st.past_r_q, M, 1000);
+  D_plsf_3(st, MRDTX, 0, idx, lsp);
+  EXPECT_EQ(V(st.past_lsf_q), (Vec{2552, 3354, 4647, 6538, 8043, 9373, 11114, 12212, 13832, 14702}));
+
+  // Mean smoothing rounds: 0.16 x 16384 is 2621.5 in Q15 arithmetic; an input equal to the mean stays.
+  const int32_t lsf[M] = {16384, 13701};
+  st.lsp_meanSave[0] = 0;
+  st.lsp_meanSave[1] = 13701;
+  lsp_avg(st, lsf);
+  EXPECT_EQ(V(st.lsp_meanSave, 2), (Vec{2622, 13701}));
+}
+
+// The sender's hangover is recognised at a SID_FIRST more than 30 frames after the last one.
+TEST(RxClassify, HangoverAfterMoreThanThirtyFrames) {
+  DecoderState st;
+  for (int gap : {29, 30}) {
+    ResetDecoder(MR475, &st);
+    rx_dtx_handler(st, RX_SID_FIRST);
+    for (int i = 0; i < gap; ++i) rx_dtx_handler(st, RX_SPEECH_GOOD);
+    rx_dtx_handler(st, RX_SID_FIRST);
+    EXPECT_EQ(st.dtx.dtxHangoverAdded, gap == 30 ? 1 : 0) << gap;
+  }
+}
+
+TEST(LagDecoding, EdgesOfTheIndexRanges) {
+  // {index, t0_min, t0_max, pit_flag, previous lag, flag4 (thirds) or -1 (sixths), T0, frac}
+  const int32_t cases[][8] = {
+      {0, 0, 0, 0, 40, 0, 19, 1},  {196, 0, 0, 0, 40, 0, 85, -1},  // absolute thirds
+      {197, 0, 0, 0, 40, 0, 85, 0}, {255, 0, 0, 0, 40, 0, 143, 0},  // then integer lags
+      {0, 0, 0, 0, 40, -1, 17, 3}, {462, 0, 0, 0, 40, -1, 94, 3},   // absolute sixths
+      {463, 0, 0, 0, 40, -1, 95, 0}, {511, 0, 0, 0, 40, -1, 143, 0},
+      // 4-bit relative around old_T0 = 60 in the window 55..64.
+      {0, 55, 64, 40, 60, 1, 55, 0}, {3, 55, 64, 40, 60, 1, 58, 0}, {4, 55, 64, 40, 60, 1, 58, 1},
+      {11, 55, 64, 40, 60, 1, 61, -1}, {12, 55, 64, 40, 60, 1, 61, 0}, {15, 55, 64, 40, 60, 1, 64, 0},
+      // A previous lag far below a window at the top: centred as far as the window allows.
+      {0, 134, 143, 40, 30, 1, 134, 0},
+      // 5-bit relative at the top of a window ending at 143 reaches 144 with fraction -1.
+      {31, 134, 143, 40, 143, 0, 144, -1}, {0, 134, 143, 40, 143, 0, 133, 1},
+      // 6-bit relative sixths: the window starts at 18 at the lowest and 134 at the highest.
+      {0, 0, 0, 40, 19, -1, 17, 3}, {63, 0, 0, 40, 19, -1, 28, 0},
+      {0, 0, 0, 40, 143, -1, 133, 3}, {60, 0, 0, 40, 143, -1, 143, 3},
+  };
+  for (const auto& c : cases) {
+    int32_t T0 = c[4], frac = 99;
+    if (c[5] < 0) {
+      Dec_lag6(c[0], c[3], &T0, &frac);
+    } else {
+      Dec_lag3(c[0], c[1], c[2], c[3], c[4], &T0, &frac, c[5]);
+    }
+    EXPECT_EQ(T0, c[6]) << "index " << c[0] << " prev " << c[4];
+    EXPECT_EQ(frac, c[7]) << "index " << c[0] << " prev " << c[4];
+  }
+}
+
+TEST(GainDecoding, SaturatingShiftsOfLargePredictedGains) {
+  DecoderState st;
+  ResetDecoder(MR475, &st);
+  for (int i = 0; i < 4; ++i) st.past_qua_en[i] = 23097, st.past_qua_en_MR122[i] = 3836;
+  int16_t code[40] = {8191};
+  int32_t e, f, gp, gc;
+  gc_pred(st, MR67, code, &e, &f);
+  ASSERT_GE(e, 11);  // the left-shift path
+  Dec_gain(st, MR67, 127, code, 1, &gp, &gc);
+  EXPECT_EQ(gc, 32767);
+  for (int i = 0; i < 4; ++i) st.past_qua_en[i] = 23097, st.past_qua_en_MR122[i] = 3836;
+  d_gain_code(st, MR795, 31, code, &gc);
+  EXPECT_EQ(gc, 32767);
+  d_gain_code(st, MR122, 31, code, &gc);
+  EXPECT_EQ(gc, 32767);
+}
+
+// Disperses a single pulse of -1.0 at position 5, so the output is the negated impulse
+// response rotated by five places; returns ph_disp's result and checks which response.
+int32_t DisperseAndCheck(DecoderState& st, int32_t mode, int32_t gp, int32_t gc, const int16_t* imp) {
+  int16_t code[80] = {};
+  code[5] = -32768;
+  for (int i = 40; i < 80; ++i) code[i] = 777;
+  const int32_t r = ph_disp(st, mode, gp, gc, code);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(code[40 + i], imp ? -imp[(i + 35) % 40] : 777) << i;
+  return r;
+}
+
+TEST(PhaseDispersion, OnsetLockAndRelaxation) {
+  DecoderState st;
+  ResetDecoder(MR475, &st);
+  // A code gain jump is an onset: strong dispersion is softened to medium for two subframes.
+  EXPECT_EQ(DisperseAndCheck(st, MR475, 0, 100, ph_imp_mid), 1);
+  EXPECT_EQ(DisperseAndCheck(st, MR515, 0, 100, ph_imp_mid), 1);
+  EXPECT_EQ(DisperseAndCheck(st, MR59, 0, 100, ph_imp_low), 1);
+  EXPECT_EQ(DisperseAndCheck(st, MR795, 0, 100, ph_imp_low_MR795), 1);
+  // High pitch gains: from strong, at most one step less per subframe.
+  for (int i = 0; i < 5; ++i) st.gainMem[i] = 16000;
+  EXPECT_EQ(DisperseAndCheck(st, MR67, 16000, 100, ph_imp_mid), 1);
+  EXPECT_EQ(DisperseAndCheck(st, MR67, 16000, 100, nullptr), 0);
+  // A tiny code gain switches dispersion off, unless the core locks it fully on.
+  EXPECT_EQ(DisperseAndCheck(st, MR475, 0, 5, nullptr), 0);
+  st.lockFull = 1;
+  EXPECT_EQ(DisperseAndCheck(st, MR475, 16000, 5, ph_imp_low), 1);
+  // MR74 never disperses but keeps tracking: its jump to 1000 is an onset for the next call.
+  st.lockFull = 0;
+  EXPECT_EQ(DisperseAndCheck(st, MR74, 0, 1000, nullptr), 0);
+  EXPECT_EQ(st.onset, 2);
+}
+
+double Energy(const int16_t* x) {
+  double e = 0;
+  for (int i = 0; i < 40; ++i) e += static_cast<double>(x[i]) * x[i];
+  return e;
+}
+
+TEST(PitchEmphasis, GainControlKeepsTheTotalExcitationEnergy) {
+  std::mt19937 rng(3);
+  for (int32_t amp : {0, 300, 3000, 20000}) {  // 20000: the sum of squares exceeds its limit
+    std::uniform_int_distribution<int> d(-amp, amp);
+    int16_t ltp[40], buf[80];
+    for (int i = 0; i < 40; ++i) ltp[i] = static_cast<int16_t>(d(rng)), buf[i] = static_cast<int16_t>(d(rng));
+    for (int32_t mode : {MR475, MR122}) {
+      Pitch_emphasis(ltp, buf, 32767, 16384, mode);
+      if (amp == 0) {
+        EXPECT_EQ(Energy(buf + 40), 0.0);
+      } else {
+        EXPECT_NEAR(Energy(buf + 40) / Energy(buf), 1.0, 0.02) << amp << " mode " << mode;
+      }
+    }
+  }
+}
+
+// The detector's verdict on a frame of constant amplitude.
+int32_t Frame(DecoderState& st, int16_t amplitude, const int32_t* ltp, int32_t* vh) {
+  const std::vector<int16_t> speech(L_FRAME, amplitude);
+  return Bgn_scd(st, speech.data(), ltp, vh);
+}
+
+TEST(BgnScd, FirstVerdictsAfterResetAndEnergyLimits) {
+  const int32_t ltp[9] = {};
+  int32_t vh = 0;
+  DecoderState st;
+  ResetDecoder(MR475, &st);
+  // Steady quiet noise (energy 195): noise-like from the 6th frame, reported from the 7th.
+  for (int frame = 1; frame <= 40; ++frame) {
+    ASSERT_EQ(Frame(st, 100, ltp, &vh), frame >= 7 ? 1 : 0) << frame;
+    ASSERT_EQ(st.bgHangover, std::clamp(frame - 5, 0, 30)) << frame;
+  }
+  // Energy 20 (sum of squares 163840), silence and a full-scale frame all end the noise run.
+  for (int16_t amplitude : {32, 0, 32767}) {
+    Frame(st, 100, ltp, &vh);
+    EXPECT_EQ(Frame(st, amplitude, ltp, &vh), 0) << amplitude;
+    EXPECT_EQ(st.bgHangover, 0) << amplitude;
+  }
+}
+
+TEST(BgnScd, VoicingMedianOfAllNineGainsInLongNoise) {
+  DecoderState st;
+  ResetDecoder(MR475, &st);
+  int32_t vh = 0;
+  // Long noise (bgHangover 21): median of all nine gains against 16383.
+  const int32_t all16384[9] = {16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384};
+  const int32_t all16383[9] = {16383, 16383, 16383, 16383, 16383, 16383, 16383, 16383, 16383};
+  const int32_t older_voiced[9] = {16384, 16384, 16384, 16384, 16384, 0, 0, 0, 0};
+  for (const int32_t* ltp : {all16384, all16383, older_voiced}) {
+    std::fill_n(st.frameEnergyHist, 60, 195);
+    st.bgHangover = 20;
+    vh = 4;
+    EXPECT_EQ(Frame(st, 100, ltp, &vh), 1);
+    EXPECT_EQ(vh, ltp == all16383 ? 5 : 0);
+  }
+}
+
+TEST(ExCtrl, RaisesWeakSubframeTowardMedianWithinLimits) {
+  const int32_t flat[9] = {1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000};
+  const int32_t dropped[9] = {4000, 4000, 4000, 4000, 4000, 4000, 4000, 500, 500};
+  // Scales a subframe of value, -value, value, value, ...; returns its first two samples.
+  auto run = [](int16_t value, int32_t energy, const int32_t* hist, int32_t vh, int32_t bfi, int32_t careful) {
+    int16_t x[L_SUBFR];
+    std::fill_n(x, L_SUBFR, value);
+    x[1] = static_cast<int16_t>(-value);
+    EXPECT_EQ(Ex_ctrl(x, energy, hist, vh, bfi, careful), 0);
+    return std::vector<int32_t>{x[0], x[1]};
+  };
+  using V = std::vector<int32_t>;
+  EXPECT_EQ(run(100, 1000, flat, 10, 0, 0), (V{100, -100}));  // at the median
+  EXPECT_EQ(run(100, 5, flat, 10, 0, 0), (V{100, -100}));     // nearly silent
+  // Median 4000, last energy 500: target 4 x 500 (scale 20478 in Q10), or 3 x 500 (15358) after
+  // a bad frame or a recent voiced frame; products are floored.
+  EXPECT_EQ(run(10, 100, dropped, 7, 0, 0), (V{199, -200}));
+  EXPECT_EQ(run(10, 100, dropped, 7, 1, 0), (V{149, -150}));
+  EXPECT_EQ(run(10, 100, dropped, 6, 0, 0), (V{149, -150}));
+  // Energy 10 against 1000: scale limited to 32767, or 3.0 when careful; results wrap in 16 bits.
+  EXPECT_EQ(run(100, 10, flat, 10, 0, 0), (V{3199, -3200}));
+  EXPECT_EQ(run(100, 10, flat, 10, 0, 1), (V{300, -300}));
+  EXPECT_EQ(run(2000, 10, flat, 10, 0, 0), (V{63998 - 65536, 65536 - 63999}));
+}
+
+TEST(ARefl, RecoversReflectionCoefficientsAndRejectsUnstableFilters) {
+  int32_t refl[M];
+  const int16_t flat[M] = {};
+  A_Refl(flat, refl);
+  for (int32_t r : refl) EXPECT_EQ(r, 0);
+
+  // A coefficient of 1.0 or more at the step that examines it voids every coefficient,
+  // including those already computed at higher orders.
+  const int16_t unstable_top[M] = {0, 0, 0, 0, 0, 0, 0, 0, 0, -4096};
+  const int16_t unstable_low[M] = {6000, 0, 0, 0, 0, 0, 0, 0, 0, 100};
+  for (const int16_t* a : {unstable_top, unstable_low}) {
+    std::fill_n(refl, M, 1);
+    A_Refl(a, refl);
+    for (int32_t r : refl) EXPECT_EQ(r, 0);
+  }
+}
+
+// A decoder state as the core leaves it before dtx_dec: fully reset, then the partial reset
+// of every comfort-noise frame.
+class DtxDec : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetDecoder(0, &st);
+    ResetDecoder(MRDTX, &st);
+  }
+  void Run(int32_t new_state, int32_t mode, const int16_t* parm) {
+    dtx_dec(st, buf + M, A_t, new_state, mode, parm);
+    st.dtxGlobalState = new_state;
+  }
+  void SidUpdate(int16_t since_last_sid, int16_t energy_index) {
+    st.dtx.sid_frame = 1;
+    st.dtx.valid_data = 1;
+    st.dtx.since_last_sid = since_last_sid;
+    const int16_t parm[5] = {2, 17, 300, 200, energy_index};
+    Run(DTX, MR122, parm);
+  }
+  int PeakOutput() const {
+    int peak = 0;
+    for (int i = M; i < M + L_FRAME; ++i) peak = std::max(peak, std::abs(buf[i]));
+    return peak;
+  }
+  DecoderState st;
+  int16_t buf[M + L_FRAME] = {};
+  int16_t A_t[4 * M] = {};
+};
+
+TEST_F(DtxDec, SilentFirstSidAndUpdateAfterSpeech) {
+  SidUpdate(1, 0);  // energy index 0: silence
+  EXPECT_EQ(st.dtx.log_en, -32768);
+  EXPECT_EQ(st.dtx.old_log_en, -32768);  // first data: no interpolation
+  EXPECT_EQ(PeakOutput(), 0);
+  EXPECT_EQ(st.dtx.data_updated, 1);
+  EXPECT_EQ(st.dtx.since_last_sid, 0);
+  EXPECT_EQ(st.dtx.true_sid_period_inv, 16384);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(st.past_qua_en[i], -14436);        // floor of (log_en >> 1) - 9000
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(st.past_qua_en_MR122[i], -2398);  // -14436 * 5443 >> 15
+
+  st.dtxGlobalState = SPEECH;  // an update straight after speech starts afresh
+  SidUpdate(40, 30);
+  EXPECT_EQ(st.dtx.true_sid_period_inv, 1024);  // interval limited to 32 frames
+  EXPECT_TRUE(std::equal(st.dtx.cn_lsp, st.dtx.cn_lsp + M, st.dtx.cn_lsp_old));
+}
+
+TEST_F(DtxDec, MutingLowersTheEnergyToItsFloor) {
+  st.dtx.log_en = -32768 + 300;
+  st.dtx.since_last_sid = 1;
+  Run(DTX_MUTE, MR475, nullptr);
+  EXPECT_EQ(st.dtx.true_sid_period_inv, 32767);
+  EXPECT_EQ(st.dtx.old_log_en, -32768 + 300);
+  EXPECT_EQ(st.dtx.log_en, -32768 + 44);
+  EXPECT_EQ(st.dtx.since_last_sid, 0);
+
+  st.dtx.since_last_sid = 3;
+  Run(DTX_MUTE, MR475, nullptr);
+  EXPECT_EQ(st.dtx.true_sid_period_inv, 10922);  // 32768 / 3, truncated
+  EXPECT_EQ(st.dtx.log_en, -32768);
+  Run(DTX_MUTE, MR475, nullptr);
+  EXPECT_EQ(st.dtx.log_en, -32768);
+}
+
+}  // namespace
+}  // namespace amrnb
