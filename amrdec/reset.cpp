@@ -4,6 +4,7 @@
 
 #include "decoder_state.h"
 #include "stages.h"
+#include "tables/tables.h"
 
 namespace amrnb {
 
@@ -12,8 +13,6 @@ const std::size_t kDecoderScratchSize = sizeof(DecoderScratch);
 
 namespace {
 
-constexpr int32_t kLspInit[M] = {30000, 26000, 21000, 15000, 8000, 0, -8000, -15000, -21000, -26000};
-constexpr int32_t kMeanLsf5[M] = {1384, 2077, 3420, 5108, 6742, 8122, 9863, 11092, 12714, 13701};
 
 // The fields that the partial reset at the start of every comfort-noise frame restores.
 void ResetSpeechHistory(DecoderState& st) {
@@ -34,7 +33,7 @@ void ResetSpeechHistory(DecoderState& st) {
   std::fill_n(st.cbGainHistory, 7, 0);
   st.hangVar = 0;
   std::fill_n(st.past_r_q, M, 0);
-  std::copy_n(kMeanLsf5, M, st.past_lsf_q);
+  std::copy_n(mean_lsf_5, M, st.past_lsf_q);
   std::fill_n(st.pbuf, 5, 1640);
   st.past_gain_pit = 0;
   st.prevGP = 16384;
@@ -52,9 +51,9 @@ void ResetDtxDecoder(DtxDecState& dtx) {
   dtx.log_en = 3500;
   dtx.old_log_en = 3500;
   dtx.L_pn_seed_rx = 0x70816958;
-  std::copy_n(kLspInit, M, dtx.cn_lsp);
-  std::copy_n(kLspInit, M, dtx.cn_lsp_old);
-  std::copy_n(kMeanLsf5, M, dtx.lsf_hist);
+  std::copy_n(lsp_init_data, M, dtx.cn_lsp);
+  std::copy_n(lsp_init_data, M, dtx.cn_lsp_old);
+  std::copy_n(mean_lsf_5, M, dtx.lsf_hist);
   for (int row = 1; row < DTX_HIST_SIZE; ++row) std::copy_n(dtx.lsf_hist, M, dtx.lsf_hist + row * M);
   std::fill_n(dtx.lsf_hist_mean, DTX_HIST_SIZE * M, 0);
   std::fill_n(dtx.log_en_hist, DTX_HIST_SIZE, dtx.log_en);
@@ -85,10 +84,10 @@ void ResetDecoder(int32_t mode, DecoderState* state) {
   // The upper half of the excitation buffer is rewritten every frame before it is read;
   // clearing it too keeps a fresh state block fully defined.
   std::fill_n(st.old_exc + L_FRAME, L_FRAME, int16_t{0});
-  std::copy_n(kLspInit, M, st.lsp_old);
+  std::copy_n(lsp_init_data, M, st.lsp_old);
   std::fill_n(st.mem_syn, M, int16_t{0});
   std::fill_n(st.excEnergyHist, 9, 0);
-  std::copy_n(kMeanLsf5, M, st.lsp_meanSave);
+  std::copy_n(mean_lsf_5, M, st.lsp_meanSave);
   std::fill_n(st.past_qua_en, 4, -14336);
   std::fill_n(st.past_qua_en_MR122, 4, -2381);
   st.dtxGlobalState = DTX;
