@@ -106,6 +106,11 @@ void ResetDecoder(int32_t mode, DecoderState* state);
 int32_t DecodeFrame(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
                     int16_t* output, int32_t input_layout);
 
+// Number of bytes DecodeFrame reads for a frame whose type is `frame_type` (0..15) in the
+// given layout (0 storage, any other value IF2): the sizes listed above; 1 for types 9 to
+// 15; 0 for a value outside 0..15.
+int32_t FrameBytes(int32_t frame_type, int32_t input_layout);
+
 }  // namespace amrnb
 
 #endif  // AMRDEC_AMRNB_DECODER_H

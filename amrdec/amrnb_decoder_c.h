@@ -87,6 +87,10 @@ void amrnb_reset(void* state, int32_t mode);
 int32_t amrnb_decode_frame(uint8_t* frame, void* state, void* scratch, int16_t* output,
                            int32_t input_layout);
 
+/* Number of bytes amrnb_decode_frame reads for a frame of type `frame_type` (0..15) in the
+ * given layout: the sizes listed above, 1 for types 9 to 15, 0 outside 0..15. */
+int32_t amrnb_frame_bytes(int32_t frame_type, int32_t input_layout);
+
 #ifdef __cplusplus
 }
 #endif

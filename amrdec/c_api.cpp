@@ -25,4 +25,8 @@ int32_t amrnb_decode_frame(uint8_t* frame, void* state, void* scratch, int16_t* 
                             static_cast<amrnb::DecoderScratch*>(scratch), output, input_layout);
 }
 
+int32_t amrnb_frame_bytes(int32_t frame_type, int32_t input_layout) {
+  return amrnb::FrameBytes(frame_type, input_layout);
+}
+
 }  // extern "C"

@@ -97,4 +97,19 @@ int32_t UnpackIf2Frame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t*
   return ft;
 }
 
+int32_t FrameBytes(int32_t frame_type, int32_t input_layout) {
+  if (frame_type < 0 || frame_type > 15) return 0;
+  if (frame_type > FT_SID) return 1;
+  const int32_t payload_bits = bitorder_by_mode[frame_type].count;
+  if (input_layout == 0) {
+    // Header byte, then the payload bits (a SID adds the STI bit and 3 mode bits), padded.
+    const int32_t bits = frame_type == FT_SID ? payload_bits + 4 : payload_bits;
+    return 1 + (bits + 7) / 8;
+  }
+  // Four frame-type bits, then the payload (a SID adds the STI bit), padded; a SID's mode
+  // indication takes one more whole byte.
+  const int32_t bits = 4 + payload_bits + (frame_type == FT_SID ? 1 : 0);
+  return (bits + 7) / 8 + (frame_type == FT_SID ? 1 : 0);
+}
+
 }  // namespace amrnb

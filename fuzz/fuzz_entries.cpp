@@ -23,11 +23,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Bytes the decoder reads per frame type: types 9..14 and 15 need their first byte only.
-constexpr uint8_t kStorageNeed[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 1, 1, 1, 1, 1, 1, 1};
-constexpr uint8_t kIf2Need[16] = {13, 14, 16, 18, 19, 21, 26, 31, 6, 1, 1, 1, 1, 1, 1, 1};
-// Bytes the AMR-in-WAV reader takes per frame type; types 10..14 are one byte.
+// Bytes the AMR-in-WAV reader takes per frame type (types 10..14 are one byte): the oracle's
+// own copy, kept apart from the reader under test.
 constexpr uint8_t kReaderSize[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 32, 1, 1, 1, 1, 1, 1};
+
 
 constexpr size_t kSourceHeaderSize = 62;
 constexpr size_t kPcmFrameBytes = amrnb::kFrameSamples * 2;
@@ -49,7 +48,8 @@ struct Block {
 // the input ends early) and advances `*pos` past it.
 std::unique_ptr<Block> NextFrame(const uint8_t* data, size_t size, size_t* pos, bool if2) {
   const uint8_t first = data[*pos];
-  const size_t need = if2 ? kIf2Need[first & 15] : kStorageNeed[(first >> 3) & 15];
+  const size_t need = static_cast<size_t>(
+      if2 ? amrnb::FrameBytes(first & 15, 1) : amrnb::FrameBytes((first >> 3) & 15, 0));
   auto frame = std::make_unique<Block>(need);
   const size_t available = std::min(need, size - *pos);
   std::memset(frame->bytes, 0, need);
@@ -219,7 +219,8 @@ std::string Unpack(const uint8_t* data, size_t size) {
   size_t pos = 1;
   const auto frame = NextFrame(data, size, &pos, if2);
   const uint8_t head = frame->bytes[0];
-  const size_t frame_size = if2 ? kIf2Need[head & 15] : kStorageNeed[(head >> 3) & 15];
+  const size_t frame_size = static_cast<size_t>(
+      if2 ? amrnb::FrameBytes(head & 15, 1) : amrnb::FrameBytes((head >> 3) & 15, 0));
   const Unpacked u = RunUnpacker(frame->bytes, frame_size, if2);
 
   const int32_t ft = if2 ? head & 15 : (head >> 3) & 15;
@@ -250,7 +251,7 @@ std::string Unpack(const uint8_t* data, size_t size) {
   info.sti = u.rx == amrnb::RX_SID_UPDATE ? 1 : 0;
   info.sid_mode = ft == 8 ? u.mode : 0;
   const Bytes packed = amrtools::PackFrame(if2 ? amrtools::Layout::kIf2 : amrtools::Layout::kStorage, info, u.parm);
-  if (packed.size() != (if2 ? kIf2Need[ft] : kReaderSize[ft])) return "packer gives the wrong frame size";
+  if (packed.size() != (if2 ? static_cast<size_t>(amrnb::FrameBytes(ft, 1)) : kReaderSize[ft])) return "packer gives the wrong frame size";
   const Unpacked again = RunUnpacker(packed.data(), packed.size(), if2);
   if (again.ft != u.ft || again.rx != u.rx || again.mode != u.mode || again.quality != u.quality ||
       std::memcmp(again.parm, u.parm, sizeof u.parm) != 0) {
@@ -281,7 +282,7 @@ std::string Jobs(const uint8_t* data, size_t size) {
     if (pos + n > size) break;  // a frame cut short at the end is dropped
     frames.insert(frames.end(), data + pos, data + pos + n);
     size_t at = pos;
-    decoder_frames.push_back(NextFrame(data, pos + kStorageNeed[(data[pos] >> 3) & 15], &at, false));
+    decoder_frames.push_back(NextFrame(data, pos + static_cast<size_t>(amrnb::FrameBytes((data[pos] >> 3) & 15, 0)), &at, false));
     pos += n;
     ++count;
   }

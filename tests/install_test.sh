@@ -64,7 +64,7 @@ if [[ $part == shared ]]; then
               amrnb::kDecoderScratchSize; do
     grep -q "^$name\b" <<<"$exported" || fail "$name not exported"
   done
-  [[ $(wc -l <<<"$exported") -eq 8 ]] || fail "internal symbols exported:"$'\n'"$exported"
+  [[ $(wc -l <<<"$exported") -eq 10 ]] || fail "internal symbols exported:"$'\n'"$exported"
 fi
 
 # The example through find_package(amrnbdec) and through pkg-config.

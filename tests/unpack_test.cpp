@@ -141,5 +141,18 @@ TEST(UnpackStorage, HeaderOnlyFramesReadOneByte) {
   }
 }
 
+TEST(FrameBytes, SizesOfBothLayouts) {
+  // Header byte included; IF2 packs the frame type into the first byte's low half.
+  const int32_t storage[9] = {13, 14, 16, 18, 20, 21, 27, 32, 6};
+  const int32_t if2[9] = {13, 14, 16, 18, 19, 21, 26, 31, 6};
+  for (int32_t ft = 0; ft < 9; ++ft) {
+    EXPECT_EQ(FrameBytes(ft, 0), storage[ft]) << ft;
+    EXPECT_EQ(FrameBytes(ft, 5), if2[ft]) << ft;
+  }
+  for (int32_t ft = 9; ft < 16; ++ft) EXPECT_EQ(FrameBytes(ft, 0) + FrameBytes(ft, 1), 2) << ft;
+  EXPECT_EQ(FrameBytes(-1, 0), 0);
+  EXPECT_EQ(FrameBytes(16, 1), 0);
+}
+
 }  // namespace
 }  // namespace amrnb

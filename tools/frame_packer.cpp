@@ -1,21 +1,29 @@
 #include "frame_packer.h"
 
+#include <algorithm>
+
+#include "amrdec/amrnb_decoder.h"
 #include "amrdec/tables/tables.h"
+#include "container/amr_wave_reader.h"
 
 namespace amrtools {
 
 namespace {
 
-constexpr uint8_t kStorageSize[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 32, 1, 1, 1, 1, 1, 1};
-constexpr uint8_t kIf2Size[16] = {13, 14, 16, 18, 19, 21, 26, 31, 6, 1, 1, 1, 1, 1, 1, 1};
 constexpr int32_t kSidBits = 35;
 
 bool HasPayload(int32_t ft) { return ft >= 0 && ft <= 8; }
 
 }  // namespace
 
-std::size_t StorageFrameSize(int32_t frame_type) { return kStorageSize[frame_type & 15]; }
-std::size_t If2FrameSize(int32_t frame_type) { return kIf2Size[frame_type & 15]; }
+// A storage frame takes the bytes the AMR-in-WAV reader reads for its type (type 9 fills 32
+// bytes there), and at least its header byte.
+std::size_t StorageFrameSize(int32_t frame_type) {
+  return std::max<std::size_t>(1, FrameSizeTable[frame_type & 15]);
+}
+std::size_t If2FrameSize(int32_t frame_type) {
+  return static_cast<std::size_t>(amrnb::FrameBytes(frame_type & 15, 1));
+}
 
 int32_t ParamCount(int32_t frame_type) { return HasPayload(frame_type) ? amrnb::prmno[frame_type] : 0; }
 
