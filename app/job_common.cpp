@@ -44,7 +44,7 @@ bool CloseDestination(FILE* destination) {
   if (std::fflush(destination) != 0) {
     const int flush_error = GetLastError();
     std::fclose(destination);
-    errno = flush_error;  // report the flush's error, not the close's
+    SetLastError(flush_error);  // report the flush's error, not the close's
     return false;
   }
   return std::fclose(destination) == 0;

@@ -14,6 +14,9 @@ inline int GetLastError() { return errno; }
 // printed belongs to that call and not to an earlier, unrelated one.
 inline void ClearLastError() { errno = 0; }
 
+// Restores an error number saved earlier, for a report that follows a cleanup call.
+inline void SetLastError(int error) { errno = error; }
+
 // Milliseconds of a monotonic clock, truncated to 32 bits. Callers subtract two readings
 // as unsigned 32-bit values, which stays correct across a wrap of the counter.
 inline uint32_t GetTickCount() {
