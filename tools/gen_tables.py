@@ -326,13 +326,24 @@ def write(out_dir, tables_dir, text_path):
     (out_dir / "tables.cpp").write_text(source)
 
 
+def reference_text():
+    """The Markdown document beside the repository that lists the short tables in full."""
+    for path in sorted(SHARED.glob("*.md")):
+        if "`dhf_MR475`" in path.read_text(errors="replace"):
+            return path
+    return SHARED / "reference-text-not-found.md"
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("tables", nargs="?", type=Path, default=SHARED / "tables", help="directory of NAME.txt files")
-    ap.add_argument("text", nargs="?", type=Path, default=SHARED / "spec.md", help="reference text with the short tables")
+    ap.add_argument("text", nargs="?", type=Path, default=None,
+                    help="reference text with the short tables (default: the one found in ../shared)")
     ap.add_argument("--out", type=Path, default=REPO / "amrdec" / "tables")
     ap.add_argument("--check", type=Path, metavar="DIR", help="compare a fresh generation with DIR")
     args = ap.parse_args()
+    if args.text is None:
+        args.text = reference_text()
     missing = [p for p in (args.tables, args.text) if not p.exists()]
     if missing:
         print(f"gen_tables: input not found: {', '.join(map(str, missing))}"
