@@ -39,6 +39,11 @@ class AmrCodec {
 };
 
 int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
+  return DecodeToWave(source_path, destination_path, kMaxWaveDataBytes);
+}
+
+int32_t DecodeToWave(const char* source_path, const char* destination_path,
+                     uint32_t max_data_bytes) {
   AMRFileHandler source;
   int32_t status = OpenAmrSource(source_path, &source);
   if (status != kReadOk) return status;
@@ -106,6 +111,7 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
   uint32_t length = 0;
   int32_t layout = -1;
   uint32_t data_bytes = 0;
+  bool size_limit_reached = false;
 
   const uint32_t start_ms = GetTickCount();
   int32_t read_status = ReadAmrFrame(&source, frame, &length, &layout);
@@ -113,6 +119,14 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
     if (length == 0) {
       std::printf("\nFailed to read AMR File");
       return stop(read_status);
+    }
+    if (max_data_bytes - data_bytes < kPcmFrameBytes) {
+      // One more frame would make the data larger than the header can count.
+      std::printf("\nThe WAV file is full: %u bytes of samples is the most its header can count."
+                  " Decoding stopped; the rest of the source was not converted.",
+                  static_cast<unsigned>(data_bytes));
+      size_limit_reached = true;
+      break;
     }
     // A frame type without frames (status 15) leaves a one-byte frame, which the
     // decoder conceals as a bad frame; its samples are written like any other.
@@ -145,7 +159,7 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
     read_status = ReadAmrFrame(&source, frame, &length, &layout);
   }
 
-  PrintEndOfFileTimes(start_ms);
+  if (!size_limit_reached) PrintEndOfFileTimes(start_ms);
   // Samples still in the stdio buffer must reach the file before the header that counts them
   // is rewritten: the rewind would discard a flush error. The header itself is checked when
   // the file is closed, and it must sit at the start (a destination that cannot be rewound,
@@ -170,5 +184,5 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path) {
     std::printf("\nFailed to unInitialize Wave File..");
     return stop(kJobDecoderSetupOrFinalHeaderFailed);
   }
-  return stop(kJobOk);
+  return stop(size_limit_reached ? kJobDecoderSetupOrFinalHeaderFailed : kJobOk);
 }

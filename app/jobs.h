@@ -19,6 +19,13 @@ enum JobStatus : int32_t {
 // Event type 1: decodes every frame of the AMR-in-WAV source into a 16-bit 8000 Hz PCM WAV file.
 int32_t RunDecodeJob(const char* source_path, const char* destination_path);
 
+// The decode job with a bound on the sample bytes (RunDecodeJob passes kMaxWaveDataBytes, the
+// most a WAV header can count, about 74.5 hours). A source with more frames than fit stops
+// there with a message and status 16; the destination holds the frames decoded so far under
+// a header that counts them exactly.
+int32_t DecodeToWave(const char* source_path, const char* destination_path,
+                     uint32_t max_data_bytes);
+
 // Event type 2: copies every frame of the AMR-in-WAV source behind the "#!AMR\n" magic.
 int32_t RunHeaderJob(const char* source_path, const char* destination_path);
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "app/jobs.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -151,6 +152,20 @@ TEST(DecodeJob, WritesOnePcmFramePerSourceFrame) {
   ASSERT_EQ(out.size(), 62u + 6 * 320);
   EXPECT_EQ((std::vector<uint32_t>{Le32(out, 4), Le32(out, 50), Le32(out, 58)}),
             (std::vector<uint32_t>{54 + 6 * 320, 0, 6 * 320}));
+}
+
+// A source with more frames than a WAV header can count stops at the limit (a small one
+// here) with status 16; the header counts exactly the frames written.
+TEST(DecodeJob, StopsWhereTheHeaderCannotCountMoreSamples) {
+  TempDir dir;
+  Bytes source = AmrWaveHeader();
+  for (int i = 0; i < 5; ++i) Append(source, Frame(7, static_cast<uint8_t>(i)));
+  WriteFile(dir.Path("in.wav"), source);
+  EXPECT_EQ(DecodeToWave(dir.Path("in.wav").c_str(), dir.Path("out.wav").c_str(), 3 * 320 + 319), 16);
+  const Bytes out = ReadFile(dir.Path("out.wav"));
+  ASSERT_EQ(out.size(), 62u + 3 * 320);
+  EXPECT_EQ(Le32(out, 4), 54u + 3 * 320);
+  EXPECT_EQ(Le32(out, 58), 3u * 320);
 }
 
 }  // namespace
