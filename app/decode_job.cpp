@@ -122,7 +122,7 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
     }
     if (max_data_bytes - data_bytes < kPcmFrameBytes) {
       // One more frame would make the data larger than the header can count.
-      std::printf("\nThe WAV file is full: %u bytes of samples is the most its header can count."
+      std::printf("\nThe WAV file is full after %u bytes of samples: its header cannot count more."
                   " Decoding stopped; the rest of the source was not converted.",
                   static_cast<unsigned>(data_bytes));
       size_limit_reached = true;
