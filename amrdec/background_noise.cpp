@@ -24,28 +24,6 @@ constexpr int32_t VOICED_HANGOVER_MAX = 10;
 constexpr int32_t EXC_ENERGY_LOWER = 5;      // do not amplify (nearly) silent subframes
 constexpr int32_t SCALE_LIMIT_CAREFUL = 3072;  // 3.0 in Q10
 
-// Median of n (at most 9) non-negative values by partial selection: (n + 1) / 2 rounds that
-// each take out the largest remaining entry; among equal values the last one is taken.
-int32_t median_n(const int32_t* x, int32_t n) {
-  int32_t work[9];
-  for (int32_t i = 0; i < n; ++i) work[i] = x[i];
-
-  int32_t chosen = 0;
-  for (int32_t round = 0; round < (n + 1) / 2; ++round) {
-    int32_t max = -32767;
-    int32_t ix = 0;
-    for (int32_t i = 0; i < n; ++i) {
-      if (work[i] >= max) {
-        max = work[i];
-        ix = i;
-      }
-    }
-    work[ix] = MIN_16;
-    chosen = max;
-  }
-  return chosen;
-}
-
 }  // namespace
 
 int32_t Bgn_scd(DecoderState& st, const int16_t* speech, const int32_t* ltpGainHist,
@@ -80,8 +58,7 @@ int32_t Bgn_scd(DecoderState& st, const int16_t* speech, const int32_t* ltpGainH
   }
   const int32_t inbgNoise = (st.bgHangover > 1) ? 1 : 0;
 
-  for (int i = 0; i < L_ENERGYHIST - 1; ++i) st.frameEnergyHist[i] = st.frameEnergyHist[i + 1];
-  st.frameEnergyHist[L_ENERGYHIST - 1] = currEnergy;
+  PushHistory(st.frameEnergyHist, currEnergy);
 
   // The longer the noise has lasted, the stronger the pitch gain needed to call a frame voiced.
   int32_t ltpLimit = LTP_LIMIT_LOW;

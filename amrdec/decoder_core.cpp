@@ -36,13 +36,6 @@ class ParamCursor {
   const int16_t* p_;
 };
 
-// Drops entry 0 of a history and appends v at its end.
-template <int N>
-void PushHistory(int32_t (&hist)[N], int32_t v) {
-  std::copy(hist + 1, hist + N, hist);
-  hist[N - 1] = v;
-}
-
 // Interpolated LSF vector of subframe k from the previous and the current frame's vector.
 void Int_lsf(const int32_t* lsf_old, const int32_t* lsf_new, int k, int32_t* lsf_out) {
   switch (k) {

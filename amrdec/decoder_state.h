@@ -120,6 +120,14 @@ struct DecoderState {
   int32_t x2, x1, y2, y1;
 };
 
+// Moves a history of the state one place toward its oldest end (entry 0 is dropped) and
+// stores the newest value last.
+template <int N>
+constexpr void PushHistory(int32_t (&hist)[N], int32_t newest) {
+  for (int i = 0; i < N - 1; ++i) hist[i] = hist[i + 1];
+  hist[N - 1] = newest;
+}
+
 struct DecoderScratch {
   int32_t lsp_new[M];
   int32_t lsp_mid[M];

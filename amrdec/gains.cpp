@@ -27,32 +27,6 @@ void update_predictor(DecoderState& st, int32_t qua_ener_MR122, int32_t qua_ener
   st.past_qua_en_MR122[0] = qua_ener_MR122;
 }
 
-// Median of five values by three passes of maximum search; among equal maxima the last one
-// is taken first.
-int32_t median5(const int32_t* v) {
-  int32_t tmp[5];
-  for (int i = 0; i < 5; ++i) tmp[i] = v[i];
-  int32_t ix = 0;
-  for (int pass = 0; pass < 3; ++pass) {
-    int32_t max = -32767;
-    for (int j = 0; j < 5; ++j) {
-      if (tmp[j] >= max) {
-        max = tmp[j];
-        ix = j;
-      }
-    }
-    tmp[ix] = -32768;
-  }
-  return v[ix];
-}
-
-// Moves a history one place toward its oldest end (entry 0) and stores the newest value last.
-template <int N>
-void push_history(int32_t (&hist)[N], int32_t value) {
-  for (int i = 0; i < N - 1; ++i) hist[i] = hist[i + 1];
-  hist[N - 1] = value;
-}
-
 }  // namespace
 
 void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t* exp_gcode0,
@@ -191,7 +165,7 @@ void gc_pred_average_limited(const DecoderState& st, int32_t* ener_avg_MR122, in
 }
 
 int32_t ec_gain_pitch(const DecoderState& st, int32_t state) {
-  int32_t m = median5(st.pbuf);
+  int32_t m = median_n(st.pbuf, 5);
   if (m > st.past_gain_pit) m = st.past_gain_pit;
   return (m * pdown[state]) >> 15;
 }
@@ -203,11 +177,11 @@ void ec_gain_pitch_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_
     st.prevGP = *gain_pitch;
   }
   st.past_gain_pit = *gain_pitch > 16384 ? 16384 : *gain_pitch;  // 16384: 1.0 in Q14
-  push_history(st.pbuf, st.past_gain_pit);
+  PushHistory(st.pbuf, st.past_gain_pit);
 }
 
 int32_t ec_gain_code(DecoderState& st, int32_t state) {
-  int32_t m = median5(st.gbuf);
+  int32_t m = median_n(st.gbuf, 5);
   if (m > st.past_gain_code) m = st.past_gain_code;
   const int32_t gain_code = (m * cdown[state]) >> 15;
 
@@ -224,13 +198,13 @@ void ec_gain_code_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_t
     st.prev_gc = *gain_code;
   }
   st.past_gain_code = *gain_code;
-  push_history(st.gbuf, *gain_code);
+  PushHistory(st.gbuf, *gain_code);
 }
 
 int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const int32_t* lsp,
                         const int32_t* lspAver, int32_t bfi, int32_t prev_bf, int32_t pdfi,
                         int32_t prev_pdf, int32_t inBackgroundNoise, int32_t voicedHangover) {
-  push_history(st.cbGainHistory, gain_code);
+  PushHistory(st.cbGainHistory, gain_code);
 
   // Relative spectral distance of this subframe's LSFs from their long-term mean, Q13.
   int64_t dist = 0;

@@ -25,10 +25,6 @@ void WeightCoefficients(const int16_t* a, const int16_t* gamma, int16_t* out) {
   for (int i = 0; i < M; ++i) out[i] = wrap16((a[i] * gamma[i] + 16384) >> 15);
 }
 
-}  // namespace
-
-namespace {
-
 // Impulse responses are filtered in buffers with room for whole blocks of four: zero memory
 // before the 22 samples, two more outputs after them (cleared once filtered, so that the
 // sums run over 24 samples) and one more zero for the lagged product.

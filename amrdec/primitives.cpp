@@ -217,6 +217,27 @@ void Reorder_lsf(int32_t* lsf) {
   }
 }
 
+// (n + 1) / 2 rounds, each taking out the largest remaining entry (scanning from the first,
+// a value equal to the current maximum takes over, so the last of equal values goes first);
+// the entry taken in the last round is the median.
+int32_t median_n(const int32_t* x, int32_t n) {
+  int32_t work[9];
+  std::copy_n(x, n, work);
+  int32_t chosen = 0;
+  for (int32_t round = 0; round < (n + 1) / 2; ++round) {
+    int32_t ix = 0;
+    for (int32_t i = 0, max = -32767; i < n; ++i) {
+      if (work[i] >= max) {
+        max = work[i];
+        ix = i;
+      }
+    }
+    chosen = work[ix];
+    work[ix] = MIN_16;
+  }
+  return chosen;
+}
+
 namespace {
 
 // Twice the Q22 x Q15 product, in Q22: (f * q) >> 14 from the exact 64-bit product.

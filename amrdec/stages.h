@@ -39,6 +39,8 @@ void Lsp_Az(const int32_t* lsp, int16_t* a);
 void Lsp_mix_quarter(const int32_t* old_lsp, const int32_t* new_lsp, int32_t* out);
 void build_CN_code(int32_t amplitude, int32_t* seed, int16_t* code);
 int32_t pseudonoise(int32_t* shift_reg, int32_t no_bits);
+// Median of n (odd, at most 9) gains or energies by partial selection.
+int32_t median_n(const int32_t* x, int32_t n);
 
 // ---- Bitstream unpacking (unpack.cpp) ----
 int32_t UnpackStorageFrame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
