@@ -140,6 +140,14 @@ void DecodeInnovation(int32_t mode, int k, ParamCursor& prm, int16_t* code) {
   }
 }
 
+// Scalar pitch gain of MR795 and MR122 (MR122 clears the two lowest bits with `mask`),
+// concealed in bad frames, then the concealment memory update.
+int32_t ScalarPitchGain(DecoderState& st, int32_t index, int32_t bfi, int32_t mask) {
+  int32_t gain_pit = bfi ? ec_gain_pitch(st, st.state) : (qua_gain_pitch[index] & mask);
+  ec_gain_pitch_update(st, bfi, st.prev_bf, &gain_pit);
+  return gain_pit;
+}
+
 // Adds the pitch-sharpened past of the innovation to itself; earlier results feed later
 // ones when the lag is shorter than half a subframe. The sum wraps in 16 bits.
 void SharpenInnovation(int16_t* code, int32_t T0, int32_t pit_sharp_Q14) {
@@ -194,9 +202,7 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
     if (mode == MR122) {
       DecodeLag6(st, lag_index, pit_flag, bfi, &T0, &T0_frac);
       Pred_lt_3or6(exc, T0, T0_frac, 0);
-      const int32_t pit_index = prm.Next();
-      gain_pit = bfi ? ec_gain_pitch(st, st.state) : (qua_gain_pitch[pit_index] & 0xFFFC);
-      ec_gain_pitch_update(st, bfi, st.prev_bf, &gain_pit);
+      gain_pit = ScalarPitchGain(st, prm.Next(), bfi, 0xFFFC);
       dec_10i40_35bits(prm.Take(10), code);
     } else {
       DecodeLag3(st, mode, lag_index, pit_flag, bfi, &T0, &T0_frac);
@@ -208,17 +214,9 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
     SharpenInnovation(code, T0, sharpen_Q14);
 
     // Gains.
-    if (mode == MR795) {
-      const int32_t pit_index = prm.Next();
-      gain_pit = bfi ? ec_gain_pitch(st, st.state) : qua_gain_pitch[pit_index];
-      ec_gain_pitch_update(st, bfi, st.prev_bf, &gain_pit);
-      const int32_t code_index = prm.Next();
-      if (bfi) {
-        gain_code = ec_gain_code(st, st.state);
-      } else {
-        d_gain_code(st, mode, code_index, code, &gain_code);
-      }
-    } else if (mode == MR122) {
+    if (mode == MR795 || mode == MR122) {
+      // Scalar gains; MR122 read its pitch gain index right after the lag.
+      if (mode == MR795) gain_pit = ScalarPitchGain(st, prm.Next(), bfi, 0xFFFF);
       const int32_t code_index = prm.Next();
       if (bfi) {
         gain_code = ec_gain_code(st, st.state);
