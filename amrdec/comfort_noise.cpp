@@ -19,7 +19,6 @@ namespace amrnb {
 
 namespace {
 
-constexpr int32_t kLsfGap = 205;                // minimum LSF spacing of Reorder_lsf
 constexpr int32_t kDeviationKnee = 655;         // 0.02 of the LSF range: deviation above it is quartered
 constexpr int32_t kDeviationLimit = 1310;       // 0.04: largest deviation used for spectral variation
 constexpr int32_t kMaxSidInterval = 32;         // longest SID interval used for interpolation
