@@ -11,7 +11,7 @@ seconds=${1:-20}
 build=${AMRCONV_FUZZ_BUILD_DIR:-build/fuzz}
 targets=(decode_frames unpack jobs)
 
-source tools/install_deps.sh
+source scripts/install_deps.sh
 install_missing_packages "${fuzz_packages[@]}"
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -3,7 +3,7 @@
 set -euo pipefail
 exec </dev/null
 cd "$(dirname "$0")/.."
-source tools/install_deps.sh
+source scripts/install_deps.sh
 install_missing_packages
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SANITIZE=OFF

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The test command: installs missing packages, then builds and runs every test, in a release
+# build and in a Debug build under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# further stages listed at the end. Its last line is "tests: N passed, N failed, N skipped".
+set -euo pipefail
+exec </dev/null
+cd "$(dirname "$0")/.."
+source scripts/install_deps.sh
+install_missing_packages
+
+passed=0
+skipped=0
+# count_results LOG: adds the "N passed, N failed[, N skipped]" line that ends LOG to the totals.
+count_results() {
+  local line p s
+  line=$(grep -E '[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+  p=$(grep -oE '[0-9]+ passed' <<<"$line" | grep -oE '[0-9]+' || true)
+  s=$(grep -oE '[0-9]+ skipped' <<<"$line" | grep -oE '[0-9]+' || true)
+  passed=$((passed + ${p:-0}))
+  skipped=$((skipped + ${s:-0}))
+}
+
+# run_build DIR CMAKE_OPTIONS...: configures, builds and runs ctest in DIR.
+run_build() {
+  local dir=$1
+  shift
+  echo "== $dir"
+  cmake -S . -B "$dir" "$@"
+  cmake --build "$dir" -j2
+  ctest --test-dir "$dir" --output-on-failure -j2 | tee "$dir/ctest.log"
+  # ctest ended with 0: every test that ran passed or was skipped; count both for the summary.
+  local total skip
+  total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$dir/ctest.log")
+  skip=$(grep -c '(Skipped)$' "$dir/ctest.log" || true)
+  echo "$((total - skip)) passed, 0 failed, $skip skipped" >>"$dir/ctest.log"
+  count_results "$dir/ctest.log"
+}
+
+# run_stage NAME COMMAND...: a further stage (cross builds, the browser page, ...) whose
+# output ends with a "N passed, N failed[, N skipped]" line; a failing command fails the run.
+run_stage() {
+  local name=$1
+  shift
+  echo "== $name"
+  mkdir -p build
+  "$@" 2>&1 | tee "build/$name.log"
+  count_results "build/$name.log"
+}
+
+run_build build/release -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SANITIZE=OFF
+run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DAMRCONV_SANITIZE=ON
+echo "all tests passed"
+echo "tests: $passed passed, 0 failed, $skipped skipped"
