@@ -29,7 +29,7 @@ constexpr int32_t SCALE_LIMIT_CAREFUL = 3072;  // 3.0 in Q10
 int32_t Bgn_scd(DecoderState& st, const int16_t* speech, const int32_t* ltpGainHist,
                 int32_t* voicedHangover) {
   // Frame energy: the exact sum of squares (up to 160 x 2^30) scaled by 2^-13, limited to 16 bits.
-  const uint64_t s = SumSquares(speech, L_FRAME);
+  const uint64_t s = kernels::SumSquares(speech, L_FRAME);
   const int32_t currEnergy = (s >= 0x0FFFFFFF) ? MAX_16 : static_cast<int32_t>(s >> 13);
 
   int32_t frameEnergyMin = MAX_16;

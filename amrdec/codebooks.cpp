@@ -101,7 +101,7 @@ void Pred_lt_3or6(int16_t* exc, int32_t T0, int32_t frac, int32_t flag3) {
   // samples written earlier in this same call. Blocks of eight outputs read nothing newer
   // than the block before them once the lag reaches 18 samples, which every decoded lag does.
   if (ref <= -18) {
-    InterpolateBlock(taps, exc + ref - 9, exc, L_SUBFR);
+    kernels::InterpolateBlock(taps, exc + ref - 9, exc, L_SUBFR);
     return;
   }
   for (int32_t j = 0; j < L_SUBFR; ++j) {

@@ -28,21 +28,24 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
   DecoderState& st = *state;
   DecoderScratch& scr = *scratch;
 
-  int32_t sid_mode = 0;   // the SID's mode indication; the previous mode for no data
-  bool homing = false;    // the frame equals its mode's homing frame
+  // Two modes describe a frame: `mode`, the frame's own (a speech mode 0..7, or MRDTX for
+  // comfort noise), which the homing test and prev_mode use; and `indicated`, the speech mode
+  // that a SID frame announces (the previous mode for no data), which the core and the
+  // post-filter get for comfort noise.
+  int32_t indicated = 0;
   int32_t rx = RX_SPEECH_GOOD;
   int32_t bfi = 0;
-  int32_t ft = 0;
+  int32_t frame_type = 0;
   if (input_layout != 0) {
-    ft = UnpackIf2Frame(frame, scr.parm, &rx, &sid_mode);
+    frame_type = UnpackIf2Frame(frame, scr.parm, &rx, &indicated);
   } else {
     int16_t quality = 1;
-    ft = UnpackStorageFrame(frame, scr.parm, &rx, &sid_mode, &quality);
+    frame_type = UnpackStorageFrame(frame, scr.parm, &rx, &indicated, &quality);
     bfi = 1 - quality;
   }
 
-  int32_t mode = ft;
-  if (ft != FT_SID) {
+  int32_t mode = frame_type;
+  if (frame_type != FT_SID) {
     if (rx == RX_SPEECH_BAD) {
       // An invalid frame type: lost speech, or a lost SID inside a comfort-noise period.
       if (st.prev_ft > RX_SPEECH_BAD) {
@@ -53,25 +56,24 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
       }
     } else if (rx == RX_NO_DATA) {
       mode = st.prev_mode;
-      sid_mode = st.prev_mode;
+      indicated = st.prev_mode;
     }
   }
   if (bfi == 1) rx = mode < MRDTX ? RX_SPEECH_BAD : RX_SID_BAD;
 
-  const bool speech_mode = mode >= MR475 && mode <= MR122;
-  const int32_t core_mode = mode == MRDTX ? sid_mode : mode;
-  if (trace) trace->Params(ft, rx, core_mode, scr.parm);
+  const bool speech = mode >= MR475 && mode <= MR122;
+  const int32_t core_mode = mode == MRDTX ? indicated : mode;
+  if (trace) trace->Params(frame_type, rx, core_mode, scr.parm);
 
   // After a homing frame, a frame whose first subframe matches is answered with the fixed
   // pattern instead of being decoded.
-  if (st.reset_flag_old == 1 && speech_mode) {
-    homing = MatchesHomingFrame(scr.parm, mode, prmnofsf[mode]);
-  }
+  bool homing = false;  // the frame equals its mode's homing frame
+  if (st.reset_flag_old == 1 && speech) homing = MatchesHomingFrame(scr.parm, mode, prmnofsf[mode]);
   const bool answered = homing;
   if (answered) {
     std::fill_n(output, L_FRAME, EHF_MASK);
   } else {
-    Decoder_amr_traced(scr, st, core_mode, rx, trace);
+    Decoder_amr(scr, st, core_mode, rx, trace);
     Post_Filter(st, core_mode, scr);
     if (trace) {
       trace->PostFilter(st.past_gain, st.mem_pre);
@@ -81,19 +83,20 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
     if (trace) trace->HighPass(st.x2, st.x1, st.y2, st.y1);
   }
 
-  if (st.reset_flag_old == 0 && speech_mode) {
-    homing = MatchesHomingFrame(scr.parm, mode, prmno[mode]);
-  }
+  if (st.reset_flag_old == 0 && speech) homing = MatchesHomingFrame(scr.parm, mode, prmno[mode]);
+  // What the trace reports of the core, read before a homing reset clears it: the core leaves
+  // dtxGlobalState at SPEECH only after the speech path, and prev_bf holds that frame's flag.
+  const FramePath path = answered ? FramePath::kHoming
+                                  : (st.dtxGlobalState == SPEECH ? FramePath::kSpeech : FramePath::kComfortNoise);
+  const int32_t core_bfi = path == FramePath::kSpeech ? st.prev_bf : 0;
+  const int32_t bad_frame_state = st.state;
   if (homing) ResetDecoder(MR475, &st);
 
   st.prev_ft = rx;
   st.reset_flag_old = homing ? 1 : 0;
-  st.prev_mode = rx == RX_SPEECH_GOOD ? mode : sid_mode;
+  st.prev_mode = rx == RX_SPEECH_GOOD ? mode : indicated;
 
-  if (trace) {
-    if (answered) trace->Frame(FramePath::kHoming, rx, core_mode, 0, st.state);
-    trace->FrameEnd(st.dtxGlobalState);
-  }
+  if (trace) trace->Frame(path, rx, core_mode, core_bfi, bad_frame_state, st.dtxGlobalState);
   return AMRNBDEC_OK;
 }
 

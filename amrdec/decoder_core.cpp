@@ -56,7 +56,7 @@ void Int_lsf(const int32_t* lsf_old, const int32_t* lsf_new, int k, int32_t* lsf
 
 // Square-root energy of a 40-sample excitation, the measure energy control compares.
 int32_t ExcitationEnergy(const int16_t* exc) {
-  const uint64_t energy = SumSquares(exc, L_SUBFR);
+  const uint64_t energy = kernels::SumSquares(exc, L_SUBFR);
   if (energy > 0x3FFFFFFF) return 11584;  // fixed value for an energy beyond 30 bits
   if (energy == 0) return 0;
   int32_t shift = 0;
@@ -65,10 +65,9 @@ int32_t ExcitationEnergy(const int16_t* exc) {
 }
 
 // Comfort-noise frame: the speech history is reset and dtx_dec synthesizes the noise.
-void DecodeComfortNoise(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
-                        int32_t new_state, DecodeTrace* trace) {
+void DecodeComfortNoise(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t new_state,
+                        DecodeTrace* trace) {
   ResetDecoder(MRDTX, &st);
-  if (trace) trace->Frame(FramePath::kComfortNoise, rx_type, mode, 0, st.state);
   dtx_dec(st, scr.synth(), scr.A_t, new_state, mode, scr.parm);
   st.dtxGlobalState = new_state;
   Lsf_lsp(st.past_lsf_q, st.lsp_old);
@@ -156,20 +155,147 @@ void SharpenInnovation(int16_t* code, int32_t T0, int32_t pit_sharp_Q14) {
   }
 }
 
+// What the four subframes of a speech frame share: the mode, the frame's flags and the read
+// position in its parameters.
+struct SpeechFrame {
+  int32_t mode;
+  int32_t bfi;   // bad frame: concealed
+  int32_t pdfi;  // degraded frame
+  ParamCursor prm;
+  int32_t gain_index = 0;  // MR475: one joint index serves two subframes
+};
+
+// Pitch and code gains of one subframe, decoded or concealed, with the concealment memory
+// updates. MR122's pitch gain was read with its lag and comes in as *gain_pit.
+void DecodeGains(DecoderState& st, SpeechFrame& f, int k, const int16_t* code, int32_t* gain_pit,
+                 int32_t* gain_code) {
+  const int32_t mode = f.mode;
+  if (mode == MR795 || mode == MR122) {
+    if (mode == MR795) *gain_pit = ScalarPitchGain(st, f.prm.Next(), f.bfi, 0xFFFF);
+    const int32_t code_index = f.prm.Next();
+    if (f.bfi) {
+      *gain_code = ec_gain_code(st, st.state);
+    } else {
+      d_gain_code(st, mode, code_index, code, gain_code);
+    }
+  } else {
+    const int32_t evenSubfr = (k & 1) == 0 ? 1 : 0;
+    if (mode != MR475 || evenSubfr) f.gain_index = f.prm.Next();
+    if (f.bfi) {
+      *gain_pit = ec_gain_pitch(st, st.state);
+      *gain_code = ec_gain_code(st, st.state);
+    } else {
+      Dec_gain(st, mode, f.gain_index, code, evenSubfr, gain_pit, gain_code);
+    }
+    ec_gain_pitch_update(st, f.bfi, st.prev_bf, gain_pit);
+  }
+  ec_gain_code_update(st, f.bfi, st.prev_bf, gain_code);
+}
+
+// Subframe k of a speech frame: lag, codebooks and gains, the excitation, and 40 samples of
+// synthesis; the excitation history takes the subframe's excitation.
+void DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame& f, int k, DecodeTrace* trace) {
+  const int32_t mode = f.mode;
+  const int32_t bfi = f.bfi;
+  const int32_t i_subfr = k * L_SUBFR;
+  int16_t* const exc = st.old_exc + EXC_HIST + i_subfr;
+  int16_t* const code = scr.code;
+  int16_t* const exc_enh = scr.exc_enhanced;
+
+  // Pitch lag and adaptive codebook; lags are absolute in subframe 1, and in subframe 3
+  // except in MR475 and MR515. Then the innovation.
+  const int32_t pit_flag = (i_subfr == 2 * L_SUBFR && mode > MR515) ? 0 : i_subfr;
+  const int32_t lag_index = f.prm.Next();
+  int32_t T0 = 0;
+  int32_t T0_frac = 0;
+  int32_t gain_pit = 0;
+  int32_t gain_code = 0;
+  if (mode == MR122) {
+    DecodeLag6(st, lag_index, pit_flag, bfi, &T0, &T0_frac);
+    Pred_lt_3or6(exc, T0, T0_frac, 0);
+    gain_pit = ScalarPitchGain(st, f.prm.Next(), bfi, 0xFFFC);
+    dec_10i40_35bits(f.prm.Take(10), code);
+  } else {
+    DecodeLag3(st, mode, lag_index, pit_flag, bfi, &T0, &T0_frac);
+    Pred_lt_3or6(exc, T0, T0_frac, 1);
+    DecodeInnovation(mode, k, f.prm, code);
+  }
+  SharpenInnovation(code, T0, mode == MR122 ? std::min(gain_pit, int32_t{16383}) : st.sharp);
+
+  DecodeGains(st, f, k, code, &gain_pit, &gain_code);
+
+  // Sharpening factor of the next subframe and, doubled, of the pitch emphasis.
+  int32_t pit_sharp = gain_pit;
+  if (mode != MR122) {
+    pit_sharp = std::min(gain_pit, SHARPMAX);
+    if (mode == MR102 && st.old_T0 > 45) pit_sharp >>= 2;
+  }
+  if (!(mode == MR475 && (k & 1) == 0)) st.sharp = std::min(gain_pit, SHARPMAX);
+  pit_sharp = sat16(2 * pit_sharp);
+
+  if (!bfi) PushHistory(st.ltpGainHistory, gain_pit);
+  const int32_t gain_pit_kept = gain_pit;
+
+  // Limit the pitch gain of concealed frames in background noise (low modes).
+  if ((st.prev_bf != 0 || bfi != 0) && st.inBackgroundNoise != 0 && mode <= MR59) {
+    if (gain_pit > 12288) gain_pit = ((gain_pit - 12288) >> 1) + 12288;  // 0.75 in Q14
+    if (gain_pit > 14745) gain_pit = 14745;                              // 0.9 in Q14
+  }
+
+  Int_lsf(scr.prev_lsf, st.past_lsf_q, k, scr.lsf_i);
+  const int32_t gain_code_mix =
+      Cb_gain_average(st, mode, gain_code, scr.lsf_i, st.lsp_meanSave, bfi, st.prev_bf, f.pdfi,
+                      st.prev_pdf, st.inBackgroundNoise, st.voicedHangover);
+
+  const int32_t pitch_fac = mode == MR122 ? gain_pit >> 1 : gain_pit;
+  const int32_t tmp_shift = mode == MR122 ? 2 : 1;
+
+  st.lockFull = (mode <= MR59 && st.voicedHangover > 3 && st.inBackgroundNoise != 0 && bfi) ? 1 : 0;
+  const int32_t dispersed = ph_disp(st, mode, gain_pit, gain_code_mix, code);
+  std::copy_n(exc, L_SUBFR, exc_enh);
+  Exc_combine(exc_enh, dispersed ? code + L_SUBFR : code, pitch_fac, gain_code_mix, tmp_shift);
+
+  const int32_t excEnergy = ExcitationEnergy(exc_enh);
+  if (mode <= MR59 && st.voicedHangover > 5 && st.state < 4 && st.inBackgroundNoise != 0 &&
+      ((f.pdfi && st.prev_pdf) || bfi || st.prev_bf)) {
+    const int32_t carefulFlag = (f.pdfi && !bfi) ? 1 : 0;
+    Ex_ctrl(exc_enh, excEnergy, st.excEnergyHist, st.voicedHangover, st.prev_bf, carefulFlag);
+  }
+  if (!((bfi || st.prev_bf) && st.state < 4 && st.inBackgroundNoise != 0)) {
+    PushHistory(st.excEnergyHist, excEnergy);
+  }
+
+  const int16_t* const A = scr.A_t + k * M;
+  if (pit_sharp > 16384) {
+    Pitch_emphasis(exc, exc_enh, pit_sharp, gain_pit_kept, mode);
+    Syn_filt(A, exc_enh + L_SUBFR, scr.synth() + i_subfr);
+  } else {
+    Syn_filt(A, exc_enh, scr.synth() + i_subfr);
+  }
+
+  // Excitation remembered by the adaptive codebook: undispersed, unaveraged gain.
+  Exc_combine(exc, code, pitch_fac, gain_code, tmp_shift);
+  st.old_T0 = T0;
+
+  if (trace) {
+    trace->Subframe(k, SubframeTrace{T0, T0_frac, gain_pit_kept, gain_code, gain_code_mix, pit_sharp,
+                                     excEnergy, dispersed});
+  }
+}
+
+// Speech frame: classification, the LP coefficients of the four subframes, the subframes,
+// then the frame's history updates.
 void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
                   DecodeTrace* trace) {
-  int32_t bfi = 0;
-  int32_t pdfi = 0;
-  rx_classify(st, rx_type, mode, scr.parm, &bfi, &pdfi);
-  if (trace) trace->Frame(FramePath::kSpeech, rx_type, mode, bfi, st.state);
+  SpeechFrame f{mode, 0, 0, ParamCursor(scr.parm)};
+  rx_classify(st, rx_type, mode, scr.parm, &f.bfi, &f.pdfi);
 
-  ParamCursor prm(scr.parm);
   std::copy_n(st.past_lsf_q, M, scr.prev_lsf);
   if (mode == MR122) {
-    D_plsf_5(st, bfi, prm.Take(5), scr.lsp_mid, scr.lsp_new);
+    D_plsf_5(st, f.bfi, f.prm.Take(5), scr.lsp_mid, scr.lsp_new);
     Int_lpc_1and3(st.lsp_old, scr.lsp_mid, scr.lsp_new, scr.A_t);
   } else {
-    D_plsf_3(st, mode, bfi, prm.Take(3), scr.lsp_new);
+    D_plsf_3(st, mode, f.bfi, f.prm.Take(3), scr.lsp_new);
     Int_lpc_1to3(st.lsp_old, scr.lsp_new, scr.A_t);
   }
   if (trace) {
@@ -180,147 +306,30 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
   std::copy_n(scr.lsp_new, M, st.lsp_old);
   std::copy_n(st.mem_syn, M, scr.synth_buf);
 
-  int16_t* const synth = scr.synth();
-  int16_t* const code = scr.code;
-  int16_t* const exc_enh = scr.exc_enhanced;
-  int32_t gain_index = 0;  // MR475: one joint index serves two subframes
+  for (int k = 0; k < 4; k++) DecodeSubframe(scr, st, f, k, trace);
 
-  for (int k = 0; k < 4; k++) {
-    const int32_t i_subfr = k * L_SUBFR;
-    const int32_t evenSubfr = (k & 1) == 0 ? 1 : 0;
-    int16_t* const exc = st.old_exc + EXC_HIST + i_subfr;
-    const int16_t* const A = scr.A_t + k * M;
-
-    // Pitch lag and adaptive codebook; lags are absolute in subframe 1, and in subframe 3
-    // except in MR475 and MR515.
-    const int32_t pit_flag = (i_subfr == 2 * L_SUBFR && mode > MR515) ? 0 : i_subfr;
-    const int32_t lag_index = prm.Next();
-    int32_t T0 = 0;
-    int32_t T0_frac = 0;
-    int32_t gain_pit = 0;
-    int32_t gain_code = 0;
-    if (mode == MR122) {
-      DecodeLag6(st, lag_index, pit_flag, bfi, &T0, &T0_frac);
-      Pred_lt_3or6(exc, T0, T0_frac, 0);
-      gain_pit = ScalarPitchGain(st, prm.Next(), bfi, 0xFFFC);
-      dec_10i40_35bits(prm.Take(10), code);
-    } else {
-      DecodeLag3(st, mode, lag_index, pit_flag, bfi, &T0, &T0_frac);
-      Pred_lt_3or6(exc, T0, T0_frac, 1);
-      DecodeInnovation(mode, k, prm, code);
-    }
-
-    const int32_t sharpen_Q14 = mode == MR122 ? std::min(gain_pit, int32_t{16383}) : st.sharp;
-    SharpenInnovation(code, T0, sharpen_Q14);
-
-    // Gains.
-    if (mode == MR795 || mode == MR122) {
-      // Scalar gains; MR122 read its pitch gain index right after the lag.
-      if (mode == MR795) gain_pit = ScalarPitchGain(st, prm.Next(), bfi, 0xFFFF);
-      const int32_t code_index = prm.Next();
-      if (bfi) {
-        gain_code = ec_gain_code(st, st.state);
-      } else {
-        d_gain_code(st, mode, code_index, code, &gain_code);
-      }
-    } else {
-      if (mode != MR475 || evenSubfr) gain_index = prm.Next();
-      if (bfi) {
-        gain_pit = ec_gain_pitch(st, st.state);
-        gain_code = ec_gain_code(st, st.state);
-      } else {
-        Dec_gain(st, mode, gain_index, code, evenSubfr, &gain_pit, &gain_code);
-      }
-      ec_gain_pitch_update(st, bfi, st.prev_bf, &gain_pit);
-    }
-    ec_gain_code_update(st, bfi, st.prev_bf, &gain_code);
-
-    // Sharpening factor of the next subframe and of the pitch emphasis.
-    int32_t pit_sharp = gain_pit;
-    if (mode != MR122) {
-      pit_sharp = std::min(gain_pit, SHARPMAX);
-      if (mode == MR102 && st.old_T0 > 45) pit_sharp >>= 2;
-    }
-    if (!(mode == MR475 && evenSubfr)) st.sharp = std::min(gain_pit, SHARPMAX);
-    pit_sharp = pit_sharp > 16383 ? 32767 : 2 * pit_sharp;
-
-    if (!bfi) PushHistory(st.ltpGainHistory, gain_pit);
-    const int32_t gain_pit_kept = gain_pit;
-
-    // Limit the pitch gain of concealed frames in background noise (low modes).
-    if ((st.prev_bf != 0 || bfi != 0) && st.inBackgroundNoise != 0 && mode <= MR59) {
-      if (gain_pit > 12288) gain_pit = ((gain_pit - 12288) >> 1) + 12288;  // 0.75 in Q14
-      if (gain_pit > 14745) gain_pit = 14745;                              // 0.9 in Q14
-    }
-
-    Int_lsf(scr.prev_lsf, st.past_lsf_q, k, scr.lsf_i);
-    int32_t gain_code_mix =
-        Cb_gain_average(st, mode, gain_code, scr.lsf_i, st.lsp_meanSave, bfi, st.prev_bf, pdfi,
-                        st.prev_pdf, st.inBackgroundNoise, st.voicedHangover);
-    if (mode == MR74 || mode == MR795 || mode == MR122) gain_code_mix = gain_code;
-
-    const int32_t pitch_fac = mode == MR122 ? gain_pit >> 1 : gain_pit;
-    const int32_t tmp_shift = mode == MR122 ? 2 : 1;
-
-    st.lockFull = (mode <= MR59 && st.voicedHangover > 3 && st.inBackgroundNoise != 0 && bfi)
-                      ? 1 : 0;
-    const int32_t dispersed = ph_disp(st, mode, gain_pit, gain_code_mix, code);
-    std::copy_n(exc, L_SUBFR, exc_enh);
-    Exc_combine(exc_enh, dispersed ? code + L_SUBFR : code, pitch_fac, gain_code_mix, tmp_shift);
-
-    const int32_t excEnergy = ExcitationEnergy(exc_enh);
-    if (mode <= MR59 && st.voicedHangover > 5 && st.state < 4 && st.inBackgroundNoise != 0 &&
-        ((pdfi && st.prev_pdf) || bfi || st.prev_bf)) {
-      const int32_t carefulFlag = (pdfi && !bfi) ? 1 : 0;
-      Ex_ctrl(exc_enh, excEnergy, st.excEnergyHist, st.voicedHangover, st.prev_bf, carefulFlag);
-    }
-    if (!((bfi || st.prev_bf) && st.state < 4 && st.inBackgroundNoise != 0)) {
-      PushHistory(st.excEnergyHist, excEnergy);
-    }
-
-    if (pit_sharp > 16384) {
-      Pitch_emphasis(exc, exc_enh, pit_sharp, gain_pit_kept, mode);
-      Syn_filt(A, exc_enh + L_SUBFR, synth + i_subfr);
-    } else {
-      Syn_filt(A, exc_enh, synth + i_subfr);
-    }
-
-    // Excitation remembered by the adaptive codebook: undispersed, unaveraged gain.
-    Exc_combine(exc, code, pitch_fac, gain_code, tmp_shift);
-    st.old_T0 = T0;
-
-    if (trace) {
-      trace->Subframe(k, SubframeTrace{T0, T0_frac, gain_pit_kept, gain_code, gain_code_mix,
-                                       pit_sharp, excEnergy, dispersed});
-    }
-  }
-
+  const int16_t* const synth = scr.synth();
   std::copy_n(synth + L_FRAME - M, M, st.mem_syn);
   std::copy(st.old_exc + L_FRAME, st.old_exc + L_FRAME + EXC_HIST, st.old_exc);
   st.inBackgroundNoise = Bgn_scd(st, synth, st.ltpGainHistory, &st.voicedHangover);
   if (trace) trace->Background(st.inBackgroundNoise, st.voicedHangover);
   dtx_dec_activity_update(st, st.past_lsf_q, synth);
-  st.prev_bf = static_cast<int16_t>(bfi);
-  st.prev_pdf = static_cast<int16_t>(pdfi);
+  st.prev_bf = static_cast<int16_t>(f.bfi);
+  st.prev_pdf = static_cast<int16_t>(f.pdfi);
   st.dtxGlobalState = SPEECH;
   lsp_avg(st, st.past_lsf_q);
 }
 
 }  // namespace
 
-void Decoder_amr_traced(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
-                        DecodeTrace* trace) {
+void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace) {
   const int32_t new_state = rx_dtx_handler(st, rx_type);
   if (new_state != SPEECH) {
-    DecodeComfortNoise(scr, st, mode, rx_type, new_state, trace);
+    DecodeComfortNoise(scr, st, mode, new_state, trace);
   } else {
     DecodeSpeech(scr, st, mode, rx_type, trace);
   }
   if (trace) trace->Synth(scr.synth());
-}
-
-void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type) {
-  Decoder_amr_traced(scr, st, mode, rx_type, nullptr);
 }
 
 }  // namespace amrnb

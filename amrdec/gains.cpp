@@ -7,6 +7,7 @@
 // energies of the last four subframes, newest first: past_qua_en in 20*log10 units (Q10),
 // past_qua_en_MR122 in log2 units (Q10).
 #include <algorithm>
+#include <cassert>
 
 #include "fixed_point.h"
 #include "stages.h"
@@ -16,6 +17,10 @@
 namespace amrnb {
 
 namespace {
+
+// The standard's doubled, saturated energy from a plain sum of squares: a sum of 0x3FFFFFFF or
+// more, or one that wrapped past 2^31 and reads negative, becomes 0x7FFFFFFF.
+int32_t DoubledEnergySat(int32_t sum) { return (sum >= 0x3FFFFFFF || sum < 0) ? MAX_32 : 2 * sum; }
 
 // Pushes the newest quantized energies into the MA predictor memory.
 void update_predictor(DecoderState& st, int32_t qua_ener_MR122, int32_t qua_ener) {
@@ -31,9 +36,7 @@ void update_predictor(DecoderState& st, int32_t qua_ener_MR122, int32_t qua_ener
 
 void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t* exp_gcode0,
              int32_t* frac_gcode0) {
-  // Innovation energy, doubled with saturation.
-  const int32_t ener = sum_sq(L_SUBFR, code);
-  const int32_t ener2 = (ener >= 0x3FFFFFFF || ener < 0) ? MAX_32 : 2 * ener;
+  const int32_t ener2 = DoubledEnergySat(sum_sq(L_SUBFR, code));  // innovation energy
 
   if (mode == MR122) {
     // Mean innovation energy (times 1/40, doubled) in the log2 domain; the rounding addition
@@ -41,8 +44,8 @@ void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t*
     const int32_t ener_code = (add_wrap32(ener2, 0x8000) >> 16) * 52428;  // 52428: 1/40 in Q21
     int32_t e, f;
     Log2(ener_code, &e, &f);
-    const int32_t* q = st.past_qua_en_MR122;
-    const int32_t t = 44 * q[0] + 37 * q[1] + 22 * q[2] + 12 * q[3] - e * 32768 - f;
+    int32_t t = -e * 32768 - f;
+    for (int i = 0; i < 4; ++i) t += pred_MR122[i] * st.past_qua_en_MR122[i];
     const int32_t v = (2 * t + 2749821) >> 1;  // 2749821: mean energy plus log2 scaling
     *exp_gcode0 = v >> 16;
     *frac_gcode0 = (v >> 1) - (*exp_gcode0 << 15);
@@ -66,9 +69,9 @@ void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t*
     case MR795: ener_db += 2183936; break;
     default: ener_db += 2134784; break;  // MR475, MR515, MR59, MR102
   }
-  const int32_t* q = st.past_qua_en;
-  const int32_t sum = add_wrap32(5571 * q[0] + 4751 * q[1] + 2785 * q[2] + 1556 * q[3],
-                                 shl_wrap32(ener_db, 9));
+  int32_t pred_en = 0;  // MA prediction of the energy, Q23
+  for (int i = 0; i < 4; ++i) pred_en += pred[i] * st.past_qua_en[i];
+  const int32_t sum = add_wrap32(pred_en, shl_wrap32(ener_db, 9));
   const int32_t g_db = sum >> 15;  // predicted gain in dB, Q8
   // dB to log2 (times log2(10)/20).
   const int32_t v = (g_db * (mode == MR74 ? 10878 : 10886)) >> 9;
@@ -102,12 +105,11 @@ void Dec_gain(DecoderState& st, int32_t mode, int32_t index, const int16_t* code
   gc_pred(st, mode, code, &exponent, &fraction);
   const int32_t gcode0 = Pow2(14, fraction);
 
-  // gain_code = g_code * gcode0 * 2^exponent, scaled to Q1; the left shift saturates.
+  // gain_code = g_code * gcode0 * 2^exponent, scaled to Q1; the left shift saturates. The
+  // product is not negative: both factors are positive.
   const int32_t p = g_code * gcode0;
   if (exponent >= 11) {
-    const int32_t s = exponent - 9;
-    const int32_t shifted = s < 32 ? shl_wrap32(p, s) : 0;
-    *gain_cod = (s >= 32 ? p != 0 : (shifted >> s) != p) ? MAX_16 : shifted >> 16;
+    *gain_cod = shl_sat32(p, exponent - 9) >> 16;
   } else {
     *gain_cod = shr_full(p, 25 - exponent);
   }
@@ -124,30 +126,15 @@ void d_gain_code(DecoderState& st, int32_t mode, int32_t index, const int16_t* c
   int32_t g;
   if (mode == MR122) {
     int32_t gcode0 = Pow2(exponent, fraction);
-    gcode0 = gcode0 > 2047 ? MAX_16 : gcode0 << 4;
+    gcode0 = sat16(shl_sat32(gcode0, 4));  // 32767 above 2047
     g = ((factor * gcode0) >> 14) & ~1;
   } else {
     const int32_t gcode0 = Pow2(14, fraction);
-    int32_t acc = 2 * factor * gcode0;
+    const int32_t acc = 2 * factor * gcode0;  // below 2^31: factor is at most 27485
     const int32_t s = 9 - exponent;
-    if (s > 0) {
-      acc = shr_full(acc, s);
-    } else if (s < 0) {
-      // Saturating left shift by -s.
-      const int32_t ls = -s;
-      if (ls >= 31) {
-        acc = acc > 0 ? MAX_32 : (acc < 0 ? MIN_32 : 0);
-      } else if (acc > (MAX_32 >> ls)) {
-        acc = MAX_32;
-      } else if (acc < (MIN_32 >> ls)) {
-        acc = MIN_32;
-      } else {
-        acc = shl_wrap32(acc, ls);
-      }
-    }
-    g = acc >> 16;
+    g = (s > 0 ? shr_full(acc, s) : shl_sat32(acc, -s)) >> 16;
   }
-  *gain_code = (g < 0 || g > MAX_16) ? MAX_16 : g;
+  *gain_code = gain16_or_max(g);
 
   update_predictor(st, row[1], row[2]);
 }
@@ -210,7 +197,7 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
   int64_t dist = 0;
   for (int i = 0; i < M; ++i) {
     const int64_t d64 = static_cast<int64_t>(lspAver[i]) - lsp[i];
-    int32_t d = static_cast<int32_t>(d64 < 0 ? (-d64 > MAX_32 ? MAX_32 : -d64) : d64);
+    int32_t d = sat32(d64 < 0 ? -d64 : d64);
     // norm_s(d) - 1 brings 1..0x3FFF to 0x2000..0x3FFF; a distance of 0x4000 or more, which
     // the LSF decoder does not produce, is halved instead (norm_s gives 0 for 0x4000..0x7FFF
     // and less above).
@@ -222,14 +209,14 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
     const int32_t k = s1 - s2 + 2;
     dist += k >= 0 ? (q >> k) : static_cast<int64_t>(q) << -k;
   }
-  const int32_t diff = dist > MAX_16 ? MAX_16 : static_cast<int32_t>(dist);
+  const int32_t diff = sat16_64(dist);
 
   constexpr int32_t kDiffThr = 5325;  // 0.65 in Q13
   st.hangVar = wrap16(st.hangVar + 1);
   if (diff <= kDiffThr) st.hangVar = 0;
   if (st.hangVar > 10) st.hangCount = 0;
 
-  int32_t result = gain_code;
+  int32_t result = gain_code;  // MR74, MR795 and MR122 use the code gain unsmoothed
   if (mode <= MR67 || mode == MR102) {
     const bool bad_or_degraded = (pdfi != 0 && prev_pdf != 0) || bfi != 0 || prev_bf != 0;
     int32_t bgMix = 8192;  // 1.0 in Q13: no smoothing
@@ -246,7 +233,8 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
 
     const int32_t* h = st.cbGainHistory;
     const int32_t s5 = h[2] + h[3] + h[4] + h[5] + h[6];
-    int32_t cbGainMean = s5 > 163822 ? MAX_16 : (s5 * 3277 + 8192) >> 14;  // 3277: 0.2 in Q14
+    // 3277: 0.2 in Q14; the mean reaches 32767 from a sum of 163823 on.
+    int32_t cbGainMean = sat16_64((int64_t{s5} * 3277 + 8192) >> 14);
     if ((bfi != 0 || prev_bf != 0) && mode < MR67 && inBackgroundNoise != 0) {
       const int64_t s7 = static_cast<int64_t>(s5) + h[0] + h[1];
       cbGainMean = static_cast<int32_t>((s7 * 9362 + 32768) >> 16);  // 9362: 1/7 in Q16
@@ -306,7 +294,7 @@ int32_t ph_disp(DecoderState& st, int32_t mode, int32_t gain_pit, int32_t gain_c
   for (int p = 0; p < L_SUBFR; ++p) {
     const int32_t v = code[p];
     if (v == 0) continue;
-    AddScaledQ15(out, imp2 + L_SUBFR - p, v, L_SUBFR);
+    kernels::AddScaledQ15(out, imp2 + L_SUBFR - p, v, L_SUBFR);
   }
   return 1;
 }
@@ -316,11 +304,9 @@ void Pitch_emphasis(const int16_t* exc, int16_t* exc_enhanced, int32_t pit_sharp
   const int16_t* total = exc_enhanced;
   int16_t* excp = exc_enhanced + L_SUBFR;
   const int32_t shift = mode == MR122 ? 16 : 15;  // rounded: 0x8000 or 0x4000 added first
-  if (pit_sharp >= 0 && pit_sharp <= MAX_16 && gain_pit >= MIN_16 && gain_pit <= MAX_16) {
-    EmphasisePitch(exc, total, excp, pit_sharp, gain_pit, shift, L_SUBFR);
-  } else {
-    EmphasisePitchScalar(exc, total, excp, pit_sharp, gain_pit, shift, L_SUBFR);
-  }
+  // The core calls this with the doubled sharpening factor above 16384 and a decoded pitch gain.
+  assert(pit_sharp > 16384 && pit_sharp <= MAX_16 && gain_pit >= 0 && gain_pit <= MAX_16);
+  kernels::EmphasisePitch(exc, total, excp, pit_sharp, gain_pit, shift, L_SUBFR);
 
   // agc2: scale the emphasised excitation to the energy of the total excitation.
   int32_t e = 0;
@@ -336,7 +322,7 @@ void Pitch_emphasis(const int16_t* exc, int16_t* exc_enhanced, int32_t pit_sharp
     z = k > 0 ? z >> k : shl_wrap32(z, -k);
     g0 = wrap16(shl_wrap32(add_wrap32(Inv_sqrt(z), 64), 9) >> 16);  // Q12
   }
-  ScaleQ12Wrap(excp, wrap16(g0), L_SUBFR);
+  kernels::ScaleQ12Wrap(excp, wrap16(g0), L_SUBFR);
 }
 
 }  // namespace amrnb

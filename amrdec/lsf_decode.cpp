@@ -12,14 +12,11 @@ namespace amrnb {
 
 namespace {
 
-constexpr int32_t LSF_GAP = 205;              // minimum distance of neighbouring LSFs, ~50 Hz
 constexpr int32_t ALPHA_3 = 29491;            // 0.9 in Q15: bad-frame decay, three-split
 constexpr int32_t ALPHA_5 = 31128;            // 0.95 in Q15: bad-frame decay, five-split
 constexpr int32_t PRED_FAC_5 = 21299;         // 0.65 in Q15: MA prediction, five-split
 constexpr int32_t LSP_AVG_OLD = 27525;        // 0.84 in Q15
 constexpr int32_t LSP_AVG_NEW = 5243;         // 0.16 in Q15
-
-constexpr int32_t q15_product(int32_t x, int32_t q15) { return mul_wrap32(x, q15) >> 15; }
 
 // Start of row `index` of a codebook with `rows` rows (a power of two) of `width` values.
 // The unpacker's field widths keep every index below the row count; the mask only makes sure
@@ -66,7 +63,7 @@ void D_plsf_3(DecoderState& st, int32_t mode, int32_t bfi, const int16_t* indice
 
     for (int k = 0; k < M; ++k) {
       // The SID quantiser predicts with the whole previous residual, speech with pred_fac_3.
-      const int32_t pred = (mode == MRDTX) ? st.past_r_q[k] : q15_product(st.past_r_q[k], pred_fac_3[k]);
+      const int32_t pred = (mode == MRDTX) ? st.past_r_q[k] : mult_q15(st.past_r_q[k], pred_fac_3[k]);
       lsf[k] = r[k] + mean_lsf_3[k] + pred;
       st.past_r_q[k] = r[k];
     }
@@ -75,17 +72,13 @@ void D_plsf_3(DecoderState& st, int32_t mode, int32_t bfi, const int16_t* indice
     // and keep the residual that would have produced them so the next good frame predicts
     // from the concealed vector.
     for (int k = 0; k < M; ++k) {
-      lsf[k] = q15_product(st.past_lsf_q[k], ALPHA_3) + offset3[k];
-      const int32_t pred = (mode == MRDTX) ? st.past_r_q[k] : q15_product(st.past_r_q[k], pred_fac_3[k]);
+      lsf[k] = mult_q15(st.past_lsf_q[k], ALPHA_3) + offset3[k];
+      const int32_t pred = (mode == MRDTX) ? st.past_r_q[k] : mult_q15(st.past_r_q[k], pred_fac_3[k]);
       st.past_r_q[k] = lsf[k] - mean_lsf_3[k] - pred;
     }
   }
 
-  // Keep the LSFs ordered with a minimum gap; values are only ever raised.
-  if (lsf[0] < LSF_GAP) lsf[0] = LSF_GAP;
-  for (int k = 1; k < M; ++k) {
-    if (lsf[k] < lsf[k - 1] + LSF_GAP) lsf[k] = lsf[k - 1] + LSF_GAP;
-  }
+  Reorder_lsf(lsf);  // ordered with a minimum gap; values are only ever raised
 
   for (int k = 0; k < M; ++k) st.past_lsf_q[k] = lsf[k];
   Lsf_lsp(lsf, lsp1_q);
@@ -117,7 +110,7 @@ void D_plsf_5(DecoderState& st, int32_t bfi, const int16_t* indice, int32_t* lsp
     }
 
     for (int k = 0; k < M; ++k) {
-      const int32_t pred = mean_lsf_5[k] + q15_product(st.past_r_q[k], PRED_FAC_5);
+      const int32_t pred = mean_lsf_5[k] + mult_q15(st.past_r_q[k], PRED_FAC_5);
       lsf1[k] = r1[k] + pred;
       lsf2[k] = r2[k] + pred;
       st.past_r_q[k] = r2[k];
@@ -126,9 +119,9 @@ void D_plsf_5(DecoderState& st, int32_t bfi, const int16_t* indice, int32_t* lsp
     // Concealment: both vectors are the previous LSFs pulled 5 % toward the mean
     // (offset5 = 0.05 x mean_lsf_5).
     for (int k = 0; k < M; ++k) {
-      lsf1[k] = q15_product(st.past_lsf_q[k], ALPHA_5) + offset5[k];
+      lsf1[k] = mult_q15(st.past_lsf_q[k], ALPHA_5) + offset5[k];
       lsf2[k] = lsf1[k];
-      st.past_r_q[k] = lsf2[k] - mean_lsf_5[k] - q15_product(st.past_r_q[k], PRED_FAC_5);
+      st.past_r_q[k] = lsf2[k] - mean_lsf_5[k] - mult_q15(st.past_r_q[k], PRED_FAC_5);
     }
   }
 

@@ -5,6 +5,7 @@
 // of the unfiltered speech. Post_Process then removes the DC with a second-order high-pass,
 // doubles the signal and clears the three lowest bits of every output sample.
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 
 #include "decoder_state.h"
@@ -35,21 +36,20 @@ constexpr int kResponseLen = 24;
 int32_t TiltFromResponse(const int16_t* g) {
   // Energy of outputs 1..21: the sum of all squares, wrapping as an unsigned 32-bit value,
   // less g[0]^2 = 4096^2.
-  const uint32_t all = static_cast<uint32_t>(DotWrap32(g, g, kResponseLen));
+  const uint32_t all = static_cast<uint32_t>(kernels::DotWrap32(g, g, kResponseLen));
   const uint32_t energy = std::min<uint32_t>(all - 16777216u, 0x3FFFFFFF);
-  int32_t r0 = (static_cast<int32_t>(energy) + 16777216 /* g[0]^2 */) >> 15;
-  if (r0 > MAX_16) r0 = MAX_16;
-
-  const int32_t corr = DotWrap32(g, g + 1, kResponseLen);  // g[22..24] are zero
-  int32_t r1 = corr >> 15;
-  if (r1 > MAX_16) r1 = MAX_16;
+  const int32_t r0 = std::min((static_cast<int32_t>(energy) + 16777216 /* g[0]^2 */) >> 15, MAX_16);
+  const int32_t corr = kernels::DotWrap32(g, g + 1, kResponseLen);  // g[22..24] are zero
+  const int32_t r1 = std::min(corr >> 15, MAX_16);
 
   if (r1 <= 0) return 0;
   return div_s((r1 * 26214 /* 0.8 in Q15 */) >> 15, r0);
 }
 
+}  // namespace
+
 // Tilt_factor of the four subframes at once: the four response filters run side by side.
-void TiltFactors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
+void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
   alignas(16) int16_t buf[4][kResponseBuf] = {};
   const int16_t* a[4];
   const int16_t* x[4];
@@ -62,24 +62,12 @@ void TiltFactors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt
     x[k] = g;
     y[k] = g;
   }
-  SynthesisFilter4(a, x, y, kResponseLen);
+  kernels::SynthesisFilter4(a, x, y, kResponseLen);
   for (int k = 0; k < 4; ++k) {
     int16_t* g = buf[k] + M;
-    g[22] = g[23] = 0;
+    g[L_IMPULSE] = g[L_IMPULSE + 1] = 0;
     tilt[k] = TiltFromResponse(g);
   }
-}
-
-}  // namespace
-
-int32_t Tilt_factor(const int16_t* den, int16_t* h) {
-  alignas(16) int16_t buf[kResponseBuf] = {};
-  int16_t* g = buf + M;
-  std::copy_n(h, L_IMPULSE, g);
-  SynthesisFilter(den, g, g, kResponseLen);
-  std::copy_n(g, L_IMPULSE, h);
-  g[22] = g[23] = 0;
-  return TiltFromResponse(g);
 }
 
 void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
@@ -102,35 +90,30 @@ void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
       if (sh > 31) {
         z = q == 0 ? 0 : MAX_32;
       } else {
+        // The shift wraps; a result that reads negative has lost its top bits: the maximum.
         z = shl_wrap32(q, sh);
         if (z < 0) z = MAX_32;
       }
     } else {
       z = shr_full(q, -sh);
     }
-    int32_t g = (Inv_sqrt(z) + 64) >> 7;
-    if (g < 0 || g > MAX_16) g = MAX_16;
+    // A quiet output against a loud reference asks for a gain far beyond 16 bits.
+    const int32_t g = gain16_or_max((Inv_sqrt(z) + 64) >> 7);
     g0 = (g * 3276 /* 1 - 0.9 in Q15 */) >> 15;
   }
 
+  // The gain starts in 0..32767 (4096 after a reset, 0 after silence) and stays there, since
+  // g0 is at most 3275: the gains fit 16 bits and the scaling runs as one vector pass after
+  // the recursion.
   int32_t gain = st.past_gain;  // Q12
-  if (gain < 0 || gain > MAX_16) {  // not reached from a reset state; kept exact all the same
-    for (int n = 0; n < L_SUBFR; ++n) {
-      gain = ((gain * kAgcFactor) >> 15) + g0;
-      sig_out[n] = sat16((sig_out[n] * gain) >> 12);
-    }
-    st.past_gain = gain;
-    return;
-  }
-  // From 0..32767 the gain stays there (g0 is at most 3275), so the gains fit 16 bits and
-  // the scaling runs as one vector pass after the recursion.
+  assert(gain >= 0 && gain <= MAX_16);
   alignas(16) int16_t gains[L_SUBFR];
 #pragma GCC unroll 8
   for (int n = 0; n < L_SUBFR; ++n) {
     gain = ((gain * kAgcFactor) >> 15) + g0;
     gains[n] = static_cast<int16_t>(gain);
   }
-  ScaleQ12Sat(sig_out, gains, L_SUBFR);
+  kernels::ScaleQ12Sat(sig_out, gains, L_SUBFR);
   st.past_gain = gain;
 }
 
@@ -151,7 +134,7 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   // The tilt of each subframe depends on its coefficients alone (the impulse response of
   // num / den, as Tilt_factor forms it), so all four are found first.
   int32_t tilt[4];
-  TiltFactors(num, den, tilt);
+  Tilt_factors(num, den, tilt);
 
   for (int k = 0; k < 4; ++k) {
     int16_t* r = out + k * L_SUBFR;
@@ -159,7 +142,7 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
 
     // First-order tilt compensation 1 - tilt z^-1 on the unchanged residual.
     const int16_t last = r[L_SUBFR - 1];
-    TiltCompensate(r, tilt[k], st.mem_pre, L_SUBFR);
+    kernels::TiltCompensate(r, tilt[k], st.mem_pre, L_SUBFR);
     st.mem_pre = last;
 
     Syn_filt(den[k], r, r);
@@ -178,7 +161,7 @@ void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
   x[7] = wrap16(st.x1);
   std::copy_n(in, L_FRAME, x + 8);
   alignas(16) int32_t t[L_FRAME];
-  HighPassZeros(x + 8, t, L_FRAME);
+  kernels::HighPassZeros(x + 8, t, L_FRAME);
 
   // The recursion is the critical path: from one sample to the next it is one product, one
   // shift and one addition. The output accumulator y = 4 * c is carried as c, with the 4 in
@@ -207,7 +190,7 @@ void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
     c1 = limit(t[n + 1]);
   }
   const int64_t y1 = 4 * c1, y2 = 4 * c2;
-  RoundToOutput(t, out, L_FRAME);
+  kernels::RoundToOutput(t, out, L_FRAME);
   st.x2 = in[L_FRAME - 2];
   st.x1 = in[L_FRAME - 1];
   st.y2 = static_cast<int32_t>(y2);

@@ -7,6 +7,7 @@
 // helpers instead of overflowing.
 #include <algorithm>
 #include <bit>
+#include <cassert>
 
 #include "fixed_point.h"
 #include "stages.h"
@@ -15,26 +16,15 @@
 
 namespace amrnb {
 
-// Restoring division giving 15 quotient bits: num / den in Q15, 0..32767 (0 <= num, 0 < den).
+// Restoring division giving 15 quotient bits: num / den in Q15, 0..32767. Every caller passes
+// 0 <= num and 0 < den.
 int32_t div_s(int32_t num, int32_t den) {
+  assert(num >= 0 && den > 0);
   if (num >= den) return MAX_16;
-  if (num >= 0) {
-    // Here 0 <= num < den, and the fifteen restoring steps yield floor(num * 2^15 / den): one
-    // divide, in 32 bits where num << 15 fits them (the common case), else in 64.
-    if (num < 0x10000) return static_cast<int32_t>((static_cast<uint32_t>(num) << 15) / static_cast<uint32_t>(den));
-    return static_cast<int32_t>((static_cast<int64_t>(num) << 15) / den);
-  }
-  int64_t rem = num;  // 2 * rem may exceed 31 bits for large denominators
-  int32_t quot = 0;
-  for (int i = 0; i < 15; ++i) {
-    rem <<= 1;
-    quot <<= 1;
-    if (rem >= den) {
-      rem -= den;
-      quot += 1;
-    }
-  }
-  return quot;
+  // Here 0 <= num < den, and the fifteen restoring steps yield floor(num * 2^15 / den): one
+  // divide, in 32 bits where num << 15 fits them (the common case), else in 64.
+  if (num < 0x10000) return static_cast<int32_t>((static_cast<uint32_t>(num) << 15) / static_cast<uint32_t>(den));
+  return static_cast<int32_t>((static_cast<int64_t>(num) << 15) / den);
 }
 
 // Left shifts that bring |x| (one's complement for negatives) to 0x40000000 or above.
@@ -44,25 +34,18 @@ int32_t norm_l(int32_t x) {
   return v == 0 ? 31 : std::countl_zero(v) - 1;
 }
 
-// Plain sum of squares; wraps modulo 2^32 when the true sum does not fit.
+// Plain sum of squares of n samples (40 or 160: a positive multiple of 8); wraps modulo 2^32
+// when the true sum does not fit.
 int32_t sum_sq(int32_t n, const int16_t* x) {
-  if (n > 0 && n % 8 == 0) return static_cast<int32_t>(static_cast<uint32_t>(SumSquares(x, n)));
-  uint32_t acc = 0;
-  for (int32_t i = 0; i < n; ++i) acc += static_cast<uint32_t>(x[i] * x[i]);
-  return static_cast<int32_t>(acc);
+  assert(n > 0 && n % 8 == 0);
+  return static_cast<int32_t>(static_cast<uint32_t>(kernels::SumSquares(x, n)));
 }
 
-// Sum of squares that stops at 0x3FFFFFFF (half the saturated doubled energy).
+// Sum of squares that stops at 0x3FFFFFFF (half the saturated doubled energy); n as for sum_sq.
+// The running sum never falls, so stopping at the limit gives the exact sum capped there.
 int32_t sum_sq_sat(int32_t n, const int16_t* x) {
-  constexpr int32_t kLimit = 0x3FFFFFFF;
-  // The running sum never falls, so stopping at the limit gives the exact sum capped there.
-  if (n > 0 && n % 8 == 0) return static_cast<int32_t>(std::min<uint64_t>(SumSquares(x, n), kLimit));
-  int32_t acc = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    acc += x[i] * x[i];  // acc < 2^30 before the addition, so this stays below 2^31
-    if (acc >= kLimit) return kLimit;
-  }
-  return acc;
+  assert(n > 0 && n % 8 == 0);
+  return static_cast<int32_t>(std::min<uint64_t>(kernels::SumSquares(x, n), 0x3FFFFFFF));
 }
 
 // Doubled energy of a subframe scaled down by 4, saturated at 0x7FFFFFFF.
@@ -82,7 +65,7 @@ int32_t energy_old(const int16_t* x) {
 // 0x7FFFFFFF. A silent subframe (a measure of 0) gives 0 with *exp = 0; any other gives at
 // least 0x2000, since headroom is 0 or 1.
 int32_t agc_norm_energy(const int16_t* x, int32_t headroom, int32_t* exp) {
-  const uint64_t sq = SumSquares(x, L_SUBFR);
+  const uint64_t sq = kernels::SumSquares(x, L_SUBFR);
   int32_t s = sq >= 0x3FFFFFFF ? energy_old(x) : static_cast<int32_t>(sq) >> 3;
   if (s == 0) {
     *exp = 0;
@@ -91,7 +74,7 @@ int32_t agc_norm_energy(const int16_t* x, int32_t headroom, int32_t* exp) {
   const int32_t e = norm_l(s) - headroom;
   s = e >= 0 ? shl_wrap32(s, e) : s >> -e;
   *exp = e;
-  return s > MAX_32 - 0x8000 ? MAX_16 : (s + 0x8000) >> 16;
+  return round16_sat(s);
 }
 
 namespace {
@@ -168,23 +151,18 @@ int32_t sqrt_l_exp(int32_t x, int32_t* shift) {
 
 // All-pole synthesis 1/A(z) over one subframe. The sum wraps in 32 bits; each output is
 // rounded and clamped to 16 bits. y[-10..-1] hold the previous outputs; y may be x.
-void Syn_filt(const int16_t* a, const int16_t* x, int16_t* y) { SynthesisFilter(a, x, y, L_SUBFR); }
+void Syn_filt(const int16_t* a, const int16_t* x, int16_t* y) { kernels::SynthesisFilter(a, x, y, L_SUBFR); }
 
 // Inverse filter A(z) over one subframe; x[-10..-1] are the previous input samples.
 // The result keeps only its low 16 bits.
-void Residu(const int16_t* a, const int16_t* x, int16_t* y) { ResidualFilter(a, x, y, L_SUBFR); }
+void Residu(const int16_t* a, const int16_t* x, int16_t* y) { kernels::ResidualFilter(a, x, y, L_SUBFR); }
 
 // x = round((x * gx + u * gu) << shift >> 15), clamped to 16 bits; the sum and the shift wrap.
+// Both gains lie within 16 bits: pitch gains and code gains are limited to 0..32767 where they
+// are decoded or concealed.
 void Exc_combine(int16_t* x, const int16_t* u, int32_t gx, int32_t gu, int32_t shift) {
-  if (gx >= MIN_16 && gx <= MAX_16 && gu >= MIN_16 && gu <= MAX_16) {
-    CombineExcitation(x, u, gx, gu, shift, L_SUBFR);
-    return;
-  }
-  for (int n = 0; n < L_SUBFR; ++n) {
-    int32_t v = add_wrap32(mul_wrap32(x[n], gx), mul_wrap32(u[n], gu));
-    v = shl_wrap32(v, shift);
-    x[n] = sat16(add_wrap32(v, 0x4000) >> 15);
-  }
+  assert(gx >= MIN_16 && gx <= MAX_16 && gu >= MIN_16 && gu <= MAX_16);
+  kernels::CombineExcitation(x, u, gx, gu, shift, L_SUBFR);
 }
 
 // LSF (Q15 of f/fs, 0..16383) to LSP (cosine, Q15) by table interpolation.

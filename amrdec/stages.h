@@ -1,5 +1,6 @@
 // Internal declarations of every decoder stage routine, shared by the stage files and tests.
-// Routine names are those of 3GPP TS 26.073. Scalar values are int32_t even where their
+// Routine names are those of 3GPP TS 26.073; the CamelCase kernels they call over n samples
+// are in vector_kernels.h. Scalar values are int32_t even where their
 // range is 16 bits; signals and LP coefficients are int16_t arrays; LSF/LSP vectors are ten
 // int32_t values; an LP coefficient set is a1..a10 in Q12 (a0 = 4096 implicit).
 #ifndef AMRDEC_STAGES_H
@@ -43,9 +44,9 @@ int32_t pseudonoise(int32_t* shift_reg, int32_t no_bits);
 int32_t median_n(const int32_t* x, int32_t n);
 
 // ---- Bitstream unpacking (unpack.cpp) ----
-int32_t UnpackStorageFrame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
+int32_t UnpackStorageFrame(const uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
                            int16_t* quality);
-int32_t UnpackIf2Frame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode);
+int32_t UnpackIf2Frame(const uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode);
 
 // ---- Receive classification (rx_classify.cpp) ----
 int32_t rx_dtx_handler(DecoderState& st, int32_t rx_type);
@@ -110,12 +111,15 @@ void A_Refl(const int16_t* a, int32_t* refl);
 
 // ---- Post-filter and output high-pass (post_filter.cpp) ----
 void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr);
-int32_t Tilt_factor(const int16_t* den, int16_t* h);
+// Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
+void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
 void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out);
 void Post_Process(DecoderState& st, const int16_t* in, int16_t* out);
 
 // ---- Frame synthesis core (decoder_core.cpp) ----
-void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type);
+// `trace`, when not null, receives the values between the stages (trace.h).
+class DecodeTrace;
+void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace);
 
 }  // namespace amrnb
 

@@ -28,6 +28,9 @@ struct SubframeTrace {
   int32_t dispersed;      // 1 when phase dispersion produced the innovation
 };
 
+// The hooks in the order they come within a frame. Each record kind is reported from one place
+// of the decoder, except Az, which comes from whichever path (speech or comfort noise) made
+// the coefficient sets.
 class DecodeTrace {
  public:
   virtual ~DecodeTrace() = default;
@@ -35,28 +38,27 @@ class DecodeTrace {
   // DecodeFrame, after the frame type mapping: the unpacked parameters (before any
   // substitution), the receive type and speech mode handed on to the core.
   virtual void Params(int32_t frame_type, int32_t rx_type, int32_t mode, const int16_t* parm) = 0;
-  // Start of a frame's records. On the speech path `state` is the bad-frame counter after
-  // classification; otherwise it is the field's value after the frame.
-  virtual void Frame(FramePath path, int32_t rx_type, int32_t mode, int32_t bfi, int32_t state) = 0;
+  // The core, speech path.
   virtual void LspNew(const int32_t* lsp_new) = 0;
-  virtual void LspMid(const int32_t* lsp_mid) = 0;
-  virtual void Az(const int16_t* A_t) = 0;  // 4 x 10 coefficients
+  virtual void LspMid(const int32_t* lsp_mid) = 0;  // MR122 only
+  virtual void Az(const int16_t* A_t) = 0;          // 4 x 10 coefficients
   virtual void Subframe(int32_t k, const SubframeTrace& sf) = 0;
   virtual void Background(int32_t inBackgroundNoise, int32_t voicedHangover) = 0;
+  // The core, comfort-noise path (followed by Az).
   virtual void ComfortNoise(const DtxDecState& dtx) = 0;
-  virtual void PostFilter(int32_t past_gain, int32_t mem_pre) = 0;
-  virtual void HighPass(int32_t x2, int32_t x1, int32_t y2, int32_t y1) = 0;
-  // 160 samples each; neither is reported for a frame answered by the homing test.
+  // 160 samples each, after the core and after the post-filter; neither is reported for a
+  // frame answered by the homing test.
   virtual void Synth(const int16_t* synth) = 0;
+  virtual void PostFilter(int32_t past_gain, int32_t mem_pre) = 0;
   virtual void Post(const int16_t* post) = 0;
-  // Last hook of every frame, with the DTX state after DecodeFrame's work.
-  virtual void FrameEnd(int32_t dtxGlobalState) = 0;
+  virtual void HighPass(int32_t x2, int32_t x1, int32_t y2, int32_t y1) = 0;
+  // Last hook of every frame, from DecodeFrame: the way the frame went, the receive type and
+  // speech mode given to the core, the core's bad-frame flag (0 off the speech path), the
+  // bad-frame counter `state` as the frame left it before a homing reset, and dtxGlobalState
+  // after DecodeFrame's work (after a homing reset, if one followed).
+  virtual void Frame(FramePath path, int32_t rx_type, int32_t mode, int32_t bfi, int32_t state,
+                     int32_t dtxGlobalState) = 0;
 };
-
-// Decode the core of one frame (defined in decoder_core.cpp); Decoder_amr calls it with
-// no trace.
-void Decoder_amr_traced(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
-                        DecodeTrace* trace);
 
 // DecodeFrame with observation hooks; DecodeFrame calls it with no trace.
 int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,

@@ -70,7 +70,7 @@ constexpr int32_t kSidBits = 35;  // comfort-noise parameter bits before STI
 
 }  // namespace
 
-int32_t UnpackStorageFrame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
+int32_t UnpackStorageFrame(const uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
                            int16_t* quality) {
   const int32_t ft = (frame[0] >> 3) & 15;
   *quality = static_cast<int16_t>((frame[0] >> 2) & 1);
@@ -84,7 +84,7 @@ int32_t UnpackStorageFrame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int3
   return ft;
 }
 
-int32_t UnpackIf2Frame(uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode) {
+int32_t UnpackIf2Frame(const uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode) {
   const int32_t ft = frame[0] & 15;
   const If2Bits bit{frame};
   *rx_type = ScatterPayload(ft, bit, parm);

@@ -61,11 +61,6 @@ class Recorder : public DecodeTrace {
     for (int i = 0; i < MAX_PRM; i++) s << ' ' << parm[i];
     params_ = s.str();
   }
-  void Frame(FramePath path, int32_t rx, int32_t mode, int32_t bfi, int32_t state) override {
-    const char* name[] = {"speech", "cn", "homing"};
-    frame_line_.assign("F ").append(std::to_string(n_)).append(" ").append(name[static_cast<int>(path)]);
-    for (int32_t v : {rx, mode, bfi, state}) frame_line_.append(" ").append(std::to_string(v));
-  }
   void LspNew(const int32_t* v) override { Add("L", v, M); }
   void LspMid(const int32_t* v) override { Add("M", v, M); }
   void Az(const int16_t* a) override { Add("A", a, 4 * M); }
@@ -80,10 +75,15 @@ class Recorder : public DecodeTrace {
   void HighPass(int32_t x2, int32_t x1, int32_t y2, int32_t y1) override { Add("H", {x2, x1, y2, y1}); }
   void Synth(const int16_t* s) override { synth_.assign(s, s + L_FRAME); }
   void Post(const int16_t* s) override { post_.assign(s, s + L_FRAME); }
-  void FrameEnd(int32_t dtx) override { lines_.insert(lines_.begin(), frame_line_.append(" ").append(std::to_string(dtx))); }
+  void Frame(FramePath path, int32_t rx, int32_t mode, int32_t bfi, int32_t state, int32_t dtx) override {
+    const char* name[] = {"speech", "cn", "homing"};
+    std::string line = "F " + std::to_string(n_) + " " + name[static_cast<int>(path)];
+    for (int32_t v : {rx, mode, bfi, state, dtx}) line.append(" ").append(std::to_string(v));
+    lines_.insert(lines_.begin(), line);  // reported last, listed first in the reference
+  }
 
   int n_ = 0;
-  std::string params_, frame_line_;
+  std::string params_;
   std::vector<std::string> lines_;
   Samples synth_, post_;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "amrdec/decoder_state.h"
+#include "amrdec/fixed_point.h"
 #include "amrdec/stages.h"
 #include "amrdec/tables/tables.h"
 
@@ -231,6 +232,17 @@ TEST(ExCtrl, RaisesWeakSubframeTowardMedianWithinLimits) {
   EXPECT_EQ(run(100, 10, flat, 10, 0, 0), (V{3199, -3200}));
   EXPECT_EQ(run(100, 10, flat, 10, 0, 1), (V{300, -300}));
   EXPECT_EQ(run(2000, 10, flat, 10, 0, 0), (V{63998 - 65536, 65536 - 63999}));
+}
+
+// A near-silent output against a full-scale reference: the gain step (Inv_sqrt(0) + 64) >> 7 =
+// 2^23 is limited to 32767 (g0 = 3275), so the gain rises from 4096 toward 32750.
+TEST(Agc, GainTowardALoudReferenceIsLimited) {
+  DecoderState st;
+  ResetDecoder(MR475, &st);
+  int16_t in[L_SUBFR], out[L_SUBFR] = {1, 1, 1, 1, 1, 1, 1, 1};  // measure 8 / 8 = 1
+  std::fill_n(in, L_SUBFR, int16_t{MAX_16});
+  agc(st, in, out);
+  EXPECT_EQ(st.past_gain, 32320);
 }
 
 TEST(ARefl, RecoversReflectionCoefficientsAndRejectsUnstableFilters) {

@@ -1,0 +1,341 @@
+// SSE2 forms of the vector kernels (see vector_kernels.h for their contracts). Each kernel
+// gives exactly what its scalar reference form in amrnb::scalar gives.
+#ifndef AMRDEC_X86_VECTOR_KERNELS_SSE2_H
+#define AMRDEC_X86_VECTOR_KERNELS_SSE2_H
+
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "fixed_point.h"
+
+namespace amrnb::sse2 {
+
+namespace detail {
+
+// The synthesis filter works on blocks of four outputs. Everything a block needs from outputs
+// before it is one vector of sums (five pair products); the block's own outputs then follow
+// one by one, each taking its products off the outputs above it in the block. One filter on
+// its way through the blocks: its coefficients and history.
+class SynthesisBlocks {
+ public:
+  SynthesisBlocks(const int16_t* a, const int16_t* x, int16_t* y) : x_(x), y_(y) {
+    // The ten history samples y[n-10..n-1] form five pairs; pair j, (y[n-10+2j], y[n-9+2j]),
+    // meets (a_(10+k-2j), a_(9+k-2j)) for output n+k, with a_m = 0 above a10. Reading the
+    // coefficients zero-padded, lane k of pair j's operand is (c[9-2j+k], c[8-2j+k]).
+    alignas(16) int16_t c[24] = {};
+    std::memcpy(c, a, 10 * sizeof(int16_t));
+    for (int j = 0; j < 5; ++j) {
+      coef_[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
+    }
+    // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j, in
+    // the half of the lane that meets y[n+k] when the 32-bit pair (y[n], y[n+1]) or
+    // (y[n+2], y[n+3]) is broadcast.
+    from0_ = _mm_set_epi32(static_cast<uint16_t>(a[2]), static_cast<uint16_t>(a[1]), static_cast<uint16_t>(a[0]), 0);
+    from1_ = _mm_slli_epi32(_mm_slli_si128(from0_, 4), 16);
+    from2_ = _mm_slli_si128(from0_, 8);
+    // The history stays in registers from block to block (reloading it would wait for the
+    // block's own stores): recent = y[n-8..n-1]; older = y[n-12..n-5], whose pair in 32-bit
+    // lane 1 is (y[n-10], y[n-9]).
+    recent_ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y - 8));
+    int32_t oldest_pair;
+    std::memcpy(&oldest_pair, y - 10, sizeof oldest_pair);
+    older_ = _mm_shuffle_epi32(_mm_cvtsi32_si128(oldest_pair), 0x00);
+  }
+
+  // Outputs i..i+3.
+  void Block(int32_t i) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i past = _mm_madd_epi16(_mm_shuffle_epi32(older_, 0x55), coef_[0]);
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0x00), coef_[1]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0x55), coef_[2]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0xAA), coef_[3]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(recent_, 0xFF), coef_[4]));
+
+    // 4096 x[n+k] + 2048 less everything from before the block.
+    const __m128i x16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x_ + i));
+    __m128i acc = _mm_sub_epi32(
+        _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(zero, x16), 4), _mm_set1_epi32(2048)), past);
+
+    // Output k is final once outputs 0..k-1 of the block are subtracted: saturate all lanes,
+    // broadcast output k and take its products off the lanes above it.
+    __m128i out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from0_));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x00), from1_));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(out, 0x55), from2_));
+    out = _mm_packs_epi32(_mm_srai_epi32(acc, 12), zero);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(y_ + i), out);
+
+    older_ = recent_;
+    recent_ = _mm_unpacklo_epi64(_mm_srli_si128(recent_, 8), out);
+  }
+
+ private:
+  const int16_t* x_;
+  int16_t* y_;
+  __m128i coef_[5], from0_, from1_, from2_, recent_, older_;
+};
+
+// Four 32-bit lanes holding the 16-bit pair (lo, hi) each, the operand of _mm_madd_epi16.
+inline __m128i PairOf(int32_t lo, int32_t hi) {
+  return _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | static_cast<uint16_t>(lo)));
+}
+
+// Sum of the four lanes, wrapping.
+inline int32_t LaneSum(__m128i v) {
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0x4E));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 0xB1));
+  return _mm_cvtsi128_si32(v);
+}
+
+// Adds c_lo * x[k] + c_hi * x[k+1] for k = 0..7 to the two four-lane sums.
+inline void MaddPair(const int16_t* x, __m128i pair, __m128i& lo, __m128i& hi) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 1));
+  lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pair));
+  hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), pair));
+}
+
+// Low 16 bits of each 32-bit lane, as a signed value.
+inline __m128i Wrap16Lanes(__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); }
+
+// The full 32-bit products of eight 16-bit pairs, as two four-lane vectors.
+inline void Products(__m128i a, __m128i b, __m128i& lo, __m128i& hi) {
+  const __m128i pl = _mm_mullo_epi16(a, b);
+  const __m128i ph = _mm_mulhi_epi16(a, b);
+  lo = _mm_unpacklo_epi16(pl, ph);
+  hi = _mm_unpackhi_epi16(pl, ph);
+}
+
+}  // namespace detail
+
+inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+  detail::SynthesisBlocks f(a, x, y);
+  // Unrolled over a subframe's ten blocks, the history passes from block to block in
+  // registers without copies.
+#pragma GCC unroll 10
+  for (int32_t i = 0; i < n; i += 4) f.Block(i);
+}
+
+// Four filters block by block in turn: each filter's recursion is one long chain of dependent
+// steps, and four of them side by side keep the processor busy while each chain waits.
+inline void SynthesisFilter4(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4], int32_t n) {
+  detail::SynthesisBlocks f0(a[0], x[0], y[0]), f1(a[1], x[1], y[1]), f2(a[2], x[2], y[2]), f3(a[3], x[3], y[3]);
+  for (int32_t i = 0; i < n; i += 4) {
+    f0.Block(i);
+    f1.Block(i);
+    f2.Block(i);
+    f3.Block(i);
+  }
+}
+
+inline void ResidualFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+  // Pair p, (a_(10-2p), a_(9-2p)), meets (x[n-10+2p], x[n-9+2p]): the coefficients reversed.
+  __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2));  // a3..a10
+  r = _mm_shufflehi_epi16(_mm_shufflelo_epi16(_mm_shuffle_epi32(r, 0x4E), 0x1B), 0x1B);  // a10..a3
+  int32_t a21;  // (a1, a2) as they lie, swapped below
+  std::memcpy(&a21, a, sizeof a21);
+  const __m128i last = _mm_shufflelo_epi16(_mm_cvtsi32_si128(a21), 0xE1);  // (a2, a1)
+  const __m128i pairs[5] = {_mm_shuffle_epi32(r, 0x00), _mm_shuffle_epi32(r, 0x55), _mm_shuffle_epi32(r, 0xAA),
+                            _mm_shuffle_epi32(r, 0xFF), _mm_shuffle_epi32(last, 0x00)};
+  const __m128i round = _mm_set1_epi32(2048);
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < n; i += 8) {
+    // x << 16 in each lane, then down by 4: 4096 x.
+    const __m128i xi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    __m128i lo = _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(zero, xi), 4), round);
+    __m128i hi = _mm_add_epi32(_mm_srai_epi32(_mm_unpackhi_epi16(zero, xi), 4), round);
+    for (int p = 0; p < 5; ++p) detail::MaddPair(x + i - 10 + 2 * p, pairs[p], lo, hi);
+    lo = detail::Wrap16Lanes(_mm_srai_epi32(lo, 12));
+    hi = detail::Wrap16Lanes(_mm_srai_epi32(hi, 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm_packs_epi32(lo, hi));
+  }
+}
+
+inline uint64_t SumSquares(const int16_t* x, int32_t n) {
+  // A lane of _mm_madd_epi16(x, x) is at most 2 * 32768^2 = 2^31: exact when read unsigned.
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc = zero;
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i sq = _mm_madd_epi16(v, v);
+    acc = _mm_add_epi64(acc, _mm_add_epi64(_mm_unpacklo_epi32(sq, zero), _mm_unpackhi_epi32(sq, zero)));
+  }
+  alignas(16) uint64_t half[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(half), acc);
+  return half[0] + half[1];
+}
+
+inline int32_t DotWrap32(const int16_t* x, const int16_t* y, int32_t n) {
+  __m128i acc = _mm_setzero_si128();
+  for (int32_t i = 0; i < n; i += 8) {
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i))));
+  }
+  return detail::LaneSum(acc);
+}
+
+inline void InterpolateBlock(const int16_t* taps, const int16_t* x, int16_t* y, int32_t n) {
+  // Pair p, (taps[2p], taps[2p+1]), is 32-bit lane p of the taps read as they lie.
+  const __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps));
+  const __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(taps + 8));
+  const __m128i t2 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(taps + 16));
+  const __m128i pairs[10] = {
+      _mm_shuffle_epi32(t0, 0x00), _mm_shuffle_epi32(t0, 0x55), _mm_shuffle_epi32(t0, 0xAA),
+      _mm_shuffle_epi32(t0, 0xFF), _mm_shuffle_epi32(t1, 0x00), _mm_shuffle_epi32(t1, 0x55),
+      _mm_shuffle_epi32(t1, 0xAA), _mm_shuffle_epi32(t1, 0xFF), _mm_shuffle_epi32(t2, 0x00),
+      _mm_shuffle_epi32(t2, 0x55)};
+  const __m128i round = _mm_set1_epi32(16384);
+  // U(s) holds (x[s+j], x[s+j+1]) in lane j = 0..3. Outputs i..i+3 take pair p against
+  // U(i+2p), outputs i+4..i+7 against U(i+4+2p): a block needs u[q] = U(i+2q) for q = 0..11,
+  // and the next block starts from the last eight of them. Two neighbouring loads at s give
+  // U(s) and U(s+4). The samples a block loads lie below everything it stores (x + 27 <= y),
+  // so carrying them into the next block reads what a fresh load would.
+  __m128i u[12];
+  auto load_pairs = [x](int32_t s, __m128i& first, __m128i& fifth) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + s));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + s + 1));
+    first = _mm_unpacklo_epi16(a, b);
+    fifth = _mm_unpackhi_epi16(a, b);
+  };
+  load_pairs(0, u[0], u[2]);
+  load_pairs(2, u[1], u[3]);
+  load_pairs(8, u[4], u[6]);
+  load_pairs(10, u[5], u[7]);
+  for (int32_t i = 0; i < n; i += 8) {
+    load_pairs(i + 16, u[8], u[10]);
+    load_pairs(i + 18, u[9], u[11]);
+    __m128i lo = round, hi = round;
+    for (int p = 0; p < 10; ++p) lo = _mm_add_epi32(lo, _mm_madd_epi16(u[p], pairs[p]));
+    for (int p = 0; p < 10; ++p) hi = _mm_add_epi32(hi, _mm_madd_epi16(u[p + 2], pairs[p]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i),
+                     _mm_packs_epi32(_mm_srai_epi32(lo, 15), _mm_srai_epi32(hi, 15)));
+    for (int q = 0; q < 8; ++q) u[q] = u[q + 4];
+  }
+}
+
+inline void CombineExcitation(int16_t* x, const int16_t* u, int32_t gx, int32_t gu, int32_t shift, int32_t n) {
+  const __m128i gains = detail::PairOf(gx, gu);
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m128i round = _mm_set1_epi32(0x4000);
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i xv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i uv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + i));
+    __m128i lo = _mm_sll_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(xv, uv), gains), count);
+    __m128i hi = _mm_sll_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(xv, uv), gains), count);
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, round), 15);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, round), 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(x + i), _mm_packs_epi32(lo, hi));
+  }
+}
+
+inline void EmphasisePitch(const int16_t* exc, const int16_t* total, int16_t* out, int32_t sharp,
+                           int32_t gain, int32_t s, int32_t n) {
+  const __m128i sharp_v = _mm_set1_epi16(static_cast<int16_t>(sharp));
+  const __m128i gain_v = _mm_set1_epi16(static_cast<int16_t>(gain));
+  const __m128i round = _mm_set1_epi32(1 << (s - 1));
+  const __m128i count = _mm_cvtsi32_si128(s);
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    detail::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(exc + i)), sharp_v, lo, hi);
+    // (exc * sharp) >> 15 lies within 16 bits for sharp below 32768.
+    const __m128i t = _mm_packs_epi32(_mm_srai_epi32(lo, 15), _mm_srai_epi32(hi, 15));
+    detail::Products(t, gain_v, lo, hi);
+    lo = _mm_sra_epi32(_mm_add_epi32(lo, round), count);
+    hi = _mm_sra_epi32(_mm_add_epi32(hi, round), count);
+    // total + r needs 17 bits: add in 32-bit lanes, then saturate.
+    const __m128i tot = _mm_loadu_si128(reinterpret_cast<const __m128i*>(total + i));
+    const __m128i zero = _mm_setzero_si128();
+    lo = _mm_add_epi32(lo, _mm_srai_epi32(_mm_unpacklo_epi16(zero, tot), 16));
+    hi = _mm_add_epi32(hi, _mm_srai_epi32(_mm_unpackhi_epi16(zero, tot), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(lo, hi));
+  }
+}
+
+inline void AddScaledQ15(int16_t* out, const int16_t* imp, int32_t v, int32_t n) {
+  const __m128i vv = _mm_set1_epi16(static_cast<int16_t>(v));
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    detail::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(imp + i)), vv, lo, hi);
+    // The product shifted by 15 may need 17 bits (-32768 * -32768): wrap it to 16 as the sum does.
+    lo = detail::Wrap16Lanes(_mm_srai_epi32(lo, 15));
+    hi = detail::Wrap16Lanes(_mm_srai_epi32(hi, 15));
+    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(o, _mm_packs_epi32(lo, hi)));
+  }
+}
+
+inline void ScaleQ12Wrap(int16_t* x, int16_t g, int32_t n) {
+  const __m128i gv = _mm_set1_epi16(g);
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    detail::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)), gv, lo, hi);
+    lo = detail::Wrap16Lanes(_mm_srai_epi32(lo, 12));
+    hi = detail::Wrap16Lanes(_mm_srai_epi32(hi, 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(x + i), _mm_packs_epi32(lo, hi));
+  }
+}
+
+inline void ScaleQ12Sat(int16_t* x, const int16_t* g, int32_t n) {
+  for (int32_t i = 0; i < n; i += 8) {
+    __m128i lo, hi;
+    detail::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)),
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i)), lo, hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(x + i),
+                     _mm_packs_epi32(_mm_srai_epi32(lo, 12), _mm_srai_epi32(hi, 12)));
+  }
+}
+
+inline void TiltCompensate(int16_t* r, int32_t tilt, int32_t before, int32_t n) {
+  // From the top block down, so that each block still reads the samples below it unchanged.
+  // A 16-bit product shifted right by 15 fits in 16 bits: (high << 1) | (low >> 15).
+  const __m128i tilt_v = _mm_set1_epi16(static_cast<int16_t>(tilt));
+  for (int32_t i = n - 8; i >= 0; i -= 8) {
+    __m128i prev;
+    if (i > 0) {
+      prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i - 1));
+    } else {
+      prev = _mm_insert_epi16(_mm_slli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r)), 2), before, 0);
+    }
+    const __m128i t = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(prev, tilt_v), 1),
+                                   _mm_srli_epi16(_mm_mullo_epi16(prev, tilt_v), 15));
+    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), _mm_sub_epi16(cur, t));
+  }
+}
+
+inline void HighPassZeros(const int16_t* x, int32_t* z, int32_t n) {
+  const __m128i outer = detail::PairOf(7699, -15398);  // (x[k], x[k-1])
+  const __m128i inner = detail::PairOf(7699, 0);       // (x[k-2], x[k-1]) with x[k-1] unused
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 1));
+    const __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 2));
+    const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(x0, x1), outer),
+                                     _mm_madd_epi16(_mm_unpacklo_epi16(x2, x1), inner));
+    const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(x0, x1), outer),
+                                     _mm_madd_epi16(_mm_unpackhi_epi16(x2, x1), inner));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(z + i), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(z + i + 4), hi);
+  }
+}
+
+inline void RoundToOutput(const int32_t* t, int16_t* y, int32_t n) {
+  const __m128i round = _mm_set1_epi32(2048);
+  const __m128i mask = _mm_set1_epi16(static_cast<int16_t>(0xFFF8));
+  for (int32_t i = 0; i < n; i += 8) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i + 4));
+    const __m128i v = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), 12),
+                                      _mm_srai_epi32(_mm_add_epi32(hi, round), 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm_and_si128(v, mask));
+  }
+}
+
+}  // namespace amrnb::sse2
+
+#endif  // AMRDEC_X86_VECTOR_KERNELS_SSE2_H
