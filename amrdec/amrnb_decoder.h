@@ -30,7 +30,7 @@
 
 #if !defined(__cplusplus) || (__cplusplus < 201703L && (!defined(_MSVC_LANG) || _MSVC_LANG < 201703L))
 #error "amrnb_decoder.h needs C++17 or later; C programs include amrnb_decoder_c.h"
-#endif
+#else
 
 #include <cstddef>
 #include <cstdint>
@@ -155,4 +155,5 @@ AMRNB_API int32_t FrameBytes(int32_t frame_type, int32_t input_layout);
 
 }  // namespace amrnb
 
+#endif  // C++17
 #endif  // AMRDEC_AMRNB_DECODER_H
