@@ -1,8 +1,14 @@
-// Public interface of the fixed-point AMR-NB speech decoder (3GPP TS 26.073 algorithm).
+// C++ interface of the fixed-point AMR-NB speech decoder (3GPP TS 26.073 algorithm): the
+// C interface of amrnb_decoder_c.h (all its constants included), a small owning class
+// around it, and the frame-level entry points that amrconv itself uses.
 //
-// The decoder owns no memory: the caller allocates one state block (persistent for a
-// stream) and one scratch block (working memory of a single call) of the sizes declared
-// below, calls ResetDecoder once on the state block, then DecodeFrame once per frame.
+//   amrnb::Decoder decoder;                         // allocates and resets one decoder
+//   if (!decoder) ...out of memory...
+//   int16_t pcm[amrnb::kFrameSamples];
+//   amrnb_outcome outcome;
+//   amrnb_status s = decoder.Decode(frame, size, AMRNB_LAYOUT_STORAGE, pcm, &outcome);
+//
+// The frame-level entries work on two caller-owned blocks without any check:
 //
 //   void* state = std::malloc(amrnb::kDecoderStateSize);
 //   void* scratch = std::malloc(amrnb::kDecoderScratchSize);
@@ -11,35 +17,81 @@
 //   amrnb::ResetDecoder(0, st);
 //   for each frame: amrnb::DecodeFrame(frame, st, sc, pcm, 0);   // pcm: 160 samples
 //
-// The decoder allocates nothing, opens no file and keeps no mutable global data; its
-// constant tables are read-only. Everything a stream needs lives in the caller's blocks.
+// The decoder allocates nothing (the Decoder class and amrnb_create aside), opens no file
+// and keeps no mutable global data; its constant tables are read-only.
 //
-// Threading: one state block per stream. Any number of streams may be decoded at the
-// same time on different threads, each with its own state block and its own scratch
-// block; a block must never be used by two calls at once. No locking is needed.
+// Threading: one decoder (or state block) per stream. Any number of streams may be decoded
+// at the same time on different threads, each with its own memory; one decoder must never
+// be used by two calls at once. No locking is needed.
 //
-// This header is self-contained (it includes only <cstddef> and <cstdint>). C programs
-// use amrnb_decoder_c.h, which wraps the same calls.
+// Language level: C++17 (the CMake target requires it of its users).
 #ifndef AMRDEC_AMRNB_DECODER_H
 #define AMRDEC_AMRNB_DECODER_H
+
+#if !defined(__cplusplus) || (__cplusplus < 201703L && (!defined(_MSVC_LANG) || _MSVC_LANG < 201703L))
+#error "amrnb_decoder.h needs C++17 or later; C programs include amrnb_decoder_c.h"
+#else
 
 #include <cstddef>
 #include <cstdint>
 
+#include "amrnb_decoder_c.h"
+
 namespace amrnb {
 
-// Frame types as carried in the frame header (bits 6..3 of the storage-format header byte,
-// bits 3..0 of the first IF2 byte). Types 9 to 14 carry no AMR-NB frame: the decoder reads
-// no payload for them and conceals them as bad frames.
+// ---- Owning decoder ----------------------------------------------------------------------
+
+// One decoder for one stream, allocated and reset on construction and freed on destruction.
+// Move-only. A default-constructed Decoder whose allocation failed converts to false, and
+// its calls return AMRNB_ERROR_NULL.
+class Decoder {
+ public:
+  Decoder() noexcept { amrnb_create(&decoder_); }
+  ~Decoder() { amrnb_destroy(decoder_); }
+  Decoder(Decoder&& other) noexcept : decoder_(other.decoder_) { other.decoder_ = nullptr; }
+  Decoder& operator=(Decoder&& other) noexcept {
+    if (this != &other) {
+      amrnb_destroy(decoder_);
+      decoder_ = other.decoder_;
+      other.decoder_ = nullptr;
+    }
+    return *this;
+  }
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  explicit operator bool() const noexcept { return decoder_ != nullptr; }
+  amrnb_decoder* get() const noexcept { return decoder_; }
+
+  amrnb_status Reset(int kind = AMRNB_RESET_FULL) noexcept { return amrnb_reset(decoder_, kind); }
+  amrnb_status Decode(const uint8_t* frame, std::size_t frame_size, int layout, int16_t* pcm,
+                      amrnb_outcome* outcome = nullptr) noexcept {
+    return amrnb_decode(decoder_, frame, frame_size, layout, pcm, outcome);
+  }
+  amrnb_status Conceal(int16_t* pcm, amrnb_outcome* outcome = nullptr) noexcept {
+    return amrnb_conceal(decoder_, pcm, outcome);
+  }
+
+ private:
+  amrnb_decoder* decoder_ = nullptr;
+};
+
+// ---- Frame level: the program's own entry points, without argument checks ---------------
+
+// Frame types, the same values as AMRNB_FT_*. Types 9 to 14 carry no AMR-NB frame: the
+// decoder reads no payload for them and conceals them as bad frames.
 enum FrameType : int32_t {
-  FT_MR475 = 0, FT_MR515 = 1, FT_MR59 = 2, FT_MR67 = 3, FT_MR74 = 4, FT_MR795 = 5,
-  FT_MR102 = 6, FT_MR122 = 7, FT_SID = 8, FT_NO_DATA = 15,
+  FT_MR475 = AMRNB_FT_MR475, FT_MR515 = AMRNB_FT_MR515, FT_MR59 = AMRNB_FT_MR59,
+  FT_MR67 = AMRNB_FT_MR67, FT_MR74 = AMRNB_FT_MR74, FT_MR795 = AMRNB_FT_MR795,
+  FT_MR102 = AMRNB_FT_MR102, FT_MR122 = AMRNB_FT_MR122, FT_SID = AMRNB_FT_SID,
+  FT_NO_DATA = AMRNB_FT_NO_DATA,
 };
 
 // Speech modes (bit rates 4.75 to 12.2 kbit/s); MRDTX stands for comfort noise and is
-// also the mode value that selects the partial reset.
+// also the mode value that selects the partial reset (AMRNB_RESET_PARTIAL).
 enum Mode : int32_t {
-  MR475 = 0, MR515 = 1, MR59 = 2, MR67 = 3, MR74 = 4, MR795 = 5, MR102 = 6, MR122 = 7, MRDTX = 8,
+  MR475 = 0, MR515 = 1, MR59 = 2, MR67 = 3, MR74 = 4, MR795 = 5, MR102 = 6, MR122 = 7,
+  MRDTX = AMRNB_RESET_PARTIAL,
 };
 
 // Receive types: the decoder derives them itself from the frame type and the quality bit;
@@ -49,15 +101,25 @@ enum RxType : int32_t {
   RX_SID_FIRST = 4, RX_SID_UPDATE = 5, RX_SID_BAD = 6, RX_NO_DATA = 7,
 };
 
-// Status values of DecodeFrame. The decoder has no error exit: it returns AMRNBDEC_OK for
-// every frame (damaged, invalid and missing frames are concealed); the other values exist
-// so that callers can keep one status vocabulary.
+// Status values of DecodeFrame under the names the program prints; the same numbers as
+// AMRNB_OK, AMRNB_ERROR_GENERAL and AMRNB_ERROR_BITSTREAM. DecodeFrame has no error exit
+// and returns AMRNBDEC_OK for every frame (damaged, invalid and missing frames are
+// concealed).
 enum DecodeStatus : int32_t {
-  AMRNBDEC_OK = 0, AMRNBDEC_ERROR_GENERAL = 1, AMRNBDEC_ERROR_BITSTREAM = 2,
+  AMRNBDEC_OK = AMRNB_OK, AMRNBDEC_ERROR_GENERAL = AMRNB_ERROR_GENERAL,
+  AMRNBDEC_ERROR_BITSTREAM = AMRNB_ERROR_BITSTREAM,
 };
 
 // Samples produced per frame: 160 signed 16-bit samples, 20 ms at 8000 Hz.
-inline constexpr std::size_t kFrameSamples = 160;
+inline constexpr std::size_t kFrameSamples = AMRNB_FRAME_SAMPLES;
+
+// Bytes of a frame in the storage layout as the program's AMR-in-WAV reader takes them,
+// header byte included, by frame type: the storage-format sizes, 32 for type 9 (as in the
+// recordings the program reads) and 0 for types 10 to 14, which carry no frame (the reader
+// refuses the size and moves on by the header byte alone). amrnb_storage_frame_bytes
+// answers from this table.
+inline constexpr uint8_t kStorageFrameBytes[16] = {13, 14, 16, 18, 20, 21, 27, 32,
+                                                   6,  32, 0,  0,  0,  0,  0,  1};
 
 // Opaque memory blocks; their layout is private to the decoder. Callers only ever hold
 // pointers to them, obtained by casting memory of the sizes below.
@@ -72,45 +134,26 @@ struct DecoderScratch;
 //  - scratch block: working memory of one DecodeFrame call; its contents need not be kept
 //    between calls, so one scratch block may serve several streams decoded one after the
 //    other on the same thread. The caller never reads or clears it.
-// Query the sizes at run time rather than assuming values: they belong to the library.
-extern const std::size_t kDecoderStateSize;
-extern const std::size_t kDecoderScratchSize;
+AMRNB_API extern const std::size_t kDecoderStateSize;
+AMRNB_API extern const std::size_t kDecoderScratchSize;
 
 // Resets the state block. Any mode other than MRDTX (8), conventionally 0, performs the
-// full reset: every field gets its initial value, which a new stream needs before its first
-// frame (and which a stream may use to start over). Mode MRDTX performs the partial reset
-// that the decoder itself applies at the start of comfort noise: it clears the speech
-// history (excitation, concealment and codebook-gain memories) and leaves the rest, the
-// frame-control fields included. Callers normally need only the full reset; the decoder
-// also performs a full reset by itself after a decoder homing frame. Touches only `state`.
-void ResetDecoder(int32_t mode, DecoderState* state);
+// full reset; MRDTX the partial reset (see AMRNB_RESET_PARTIAL). No check of any kind.
+AMRNB_API void ResetDecoder(int32_t mode, DecoderState* state);
 
-// Decodes one frame into 160 samples.
-//  - `frame`: the frame's bytes, header byte first. The decoder reads as many bytes as the
-//    frame type needs and does not check the length; pass a buffer of at least 32 bytes
-//    (the largest frame) or exactly the frame's size. The bytes may be modified.
-//  - `input_layout` selects the byte layout:
-//      0: octet-aligned storage layout (RFC 4867 storage format, as in "#!AMR\n" files):
-//         header byte with the frame type in bits 6..3 and the quality bit in bit 2, then
-//         the speech bits most significant bit first. Sizes by frame type 0..8 with the
-//         header byte: 13, 14, 16, 18, 20, 21, 27, 32, 6; type 15 (no data) is 1 byte.
-//         A quality bit of 0 marks a damaged frame, which is concealed.
-//      any other value: TS 26.101 interface format 2 (IF2): frame type in the low four
-//         bits of the first byte, speech bits least significant bit first. Sizes by
-//         frame type 0..8: 13, 14, 16, 18, 19, 21, 26, 31, 6; type 15 is 1 byte.
-//    Frame types 9 to 14 need only their first byte.
-//  - `output`: 160 samples written for every frame; no-data and bad frames give concealed
-//    speech or comfort noise, and a decoder homing frame right after a reset gives 160
-//    samples of 0x0008.
-// Always returns AMRNBDEC_OK.
-int32_t DecodeFrame(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
-                    int16_t* output, int32_t input_layout);
+// Decodes one frame into 160 samples at `output`, without any check: `frame` must hold the
+// bytes its type needs (FrameBytes), `state` must have been reset. A nonzero `input_layout`
+// selects IF2, zero the storage layout (see amrnb_layout). A decoder homing frame right
+// after a reset gives 160 samples of 0x0008. Always returns AMRNBDEC_OK.
+AMRNB_API int32_t DecodeFrame(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
+                              int16_t* output, int32_t input_layout);
 
 // Number of bytes DecodeFrame reads for a frame whose type is `frame_type` (0..15) in the
-// given layout (0 storage, any other value IF2): the sizes listed above; 1 for types 9 to
-// 15; 0 for a value outside 0..15.
-int32_t FrameBytes(int32_t frame_type, int32_t input_layout);
+// given layout (0 storage, any other value IF2): the sizes listed at amrnb_layout; 1 for
+// types 9 to 15; 0 for a value outside 0..15.
+AMRNB_API int32_t FrameBytes(int32_t frame_type, int32_t input_layout);
 
 }  // namespace amrnb
 
+#endif  // C++17
 #endif  // AMRDEC_AMRNB_DECODER_H

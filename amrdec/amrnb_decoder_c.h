@@ -1,95 +1,176 @@
-/* C interface of the fixed-point AMR-NB speech decoder (3GPP TS 26.073 algorithm).
+/* C interface, version 1, of the fixed-point AMR-NB speech decoder (3GPP TS 26.073 algorithm).
  *
- * The same decoder as amrnb_decoder.h, with plain C types. The decoder owns no memory:
- * the caller allocates a state block of amrnb_state_size() bytes per stream and a scratch
- * block of amrnb_scratch_size() bytes, resets the state block once, then decodes frame
- * after frame into 160 samples each:
+ * One decoder decodes one stream: each frame (header byte first) becomes 160 signed 16-bit
+ * samples at 8000 Hz. A decoder is one block of memory that holds everything the stream
+ * needs; the library keeps no mutable global data and, except in amrnb_create, allocates
+ * nothing.
  *
- *   void* state = malloc(amrnb_state_size());
- *   void* scratch = malloc(amrnb_scratch_size());
+ *   amrnb_decoder* dec;
  *   int16_t pcm[AMRNB_FRAME_SAMPLES];
- *   amrnb_reset(state, 0);
- *   while (next frame in buf)
- *     amrnb_decode_frame(buf, state, scratch, pcm, AMRNB_LAYOUT_STORAGE);
- *   free(scratch); free(state);
+ *   amrnb_outcome outcome;
+ *   if (amrnb_create(&dec) != AMRNB_OK) ...;                    (or amrnb_init, below)
+ *   while (next frame)
+ *     status = amrnb_decode(dec, frame, frame_size, AMRNB_LAYOUT_STORAGE, pcm, &outcome);
+ *   (a frame lost in transport: amrnb_conceal(dec, pcm, &outcome))
+ *   amrnb_destroy(dec);
  *
- * The decoder allocates nothing and keeps no mutable global data. Threading: one state
- * block per stream; any number of streams may be decoded in parallel on different threads,
- * each with its own state and scratch blocks. A block must never be used by two calls at
- * the same time. No call needs a lock.
+ * Caller-owned memory instead of amrnb_create: amrnb_decoder_size() bytes aligned for
+ * int32_t (malloc's memory, or a variable of type amrnb_decoder_storage), handed to
+ * amrnb_init, which resets it and returns the handle. The block contains no pointers, so a
+ * copy made with memcpy is an independent decoder that continues the stream identically.
+ *
+ * Every function that can fail returns an amrnb_status and checks its arguments: NULL
+ * pointers, unknown layout or reset values, too short frames and memory that was never
+ * made a decoder are refused before anything is touched.
+ *
+ * Threading: decoders are independent; any number may run at the same time on different
+ * threads. One decoder must not be used by two calls at once. No call takes a lock.
+ *
+ * This header compiles alone as C89 or later and as C++.
  */
 #ifndef AMRDEC_AMRNB_DECODER_C_H
 #define AMRDEC_AMRNB_DECODER_C_H
 
 #include <stddef.h>
-#include <stdint.h>
+
+/* The version of this header; amrnb_version() gives the library's. Versions with the same
+ * major number are compatible in source and binary. */
+#define AMRNB_VERSION_MAJOR 1
+#define AMRNB_VERSION_MINOR 0
+#define AMRNB_VERSION_PATCH 0
+#define AMRNB_VERSION_STRING "1.0.0"
+
+/* AMRNB_API marks the library's exported functions. Define AMRNB_STATIC when linking the
+ * static library (the CMake package and amrnbdec.pc do it for a static install). */
+#if defined(AMRNB_STATIC)
+#define AMRNB_API
+#elif defined(_WIN32) || defined(__CYGWIN__)
+#if defined(AMRNB_BUILDING_LIBRARY)
+#define AMRNB_API __declspec(dllexport)
+#else
+#define AMRNB_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__) && __GNUC__ >= 4
+#define AMRNB_API __attribute__((visibility("default")))
+#else
+#define AMRNB_API
+#endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Samples written per frame: 20 ms at 8000 Hz, signed 16-bit, host byte order. */
+/* Samples per frame: 20 ms at 8000 Hz, signed 16-bit, host byte order. */
 #define AMRNB_FRAME_SAMPLES 160
 
-/* Largest frame in bytes, header byte included (12.2 kbit/s, storage layout). A frame
- * buffer of this size is always large enough. */
+/* Largest frame in bytes, header byte included (12.2 kbit/s, storage layout). */
 #define AMRNB_MAX_FRAME_BYTES 32
 
-/* Input-layout selector of amrnb_decode_frame.
- * AMRNB_LAYOUT_STORAGE: octet-aligned storage layout of "#!AMR\n" files (RFC 4867): a
- *   header byte with the frame type in bits 6..3 and the quality bit in bit 2, then the
- *   speech bits, most significant bit first. Frame sizes by type 0..8, header included:
- *   13, 14, 16, 18, 20, 21, 27, 32, 6; type 15 (no data) is the header byte alone. A frame
- *   whose quality bit is 0 is decoded as a damaged frame and concealed.
- * AMRNB_LAYOUT_IF2: TS 26.101 interface format 2: the frame type in the low four bits of
- *   the first byte, the speech bits least significant bit first. Sizes by type 0..8:
- *   13, 14, 16, 18, 19, 21, 26, 31, 6; type 15 is one byte. Any nonzero selector means IF2.
- * Types 9 to 14 carry no AMR-NB speech: only their first byte is read, and they are
- * concealed as bad frames. */
-#define AMRNB_LAYOUT_STORAGE 0
-#define AMRNB_LAYOUT_IF2 1
+/* Upper bound of amrnb_decoder_size() for every version 1 library, for static storage. */
+#define AMRNB_DECODER_MAX_BYTES 4096
 
-/* Reset modes of amrnb_reset. */
-#define AMRNB_RESET_FULL 0
-#define AMRNB_RESET_PARTIAL 8
+/* Static storage for one decoder, suitably aligned. */
+typedef union amrnb_decoder_storage {
+  unsigned char bytes[AMRNB_DECODER_MAX_BYTES];
+  long align_long;
+  double align_double;
+  void* align_pointer;
+} amrnb_decoder_storage;
 
-/* Status values of amrnb_decode_frame. The decoder has no error exit and returns
- * AMRNB_OK for every frame; the other values complete the status vocabulary. */
-#define AMRNB_OK 0
-#define AMRNB_ERROR_GENERAL 1
-#define AMRNB_ERROR_BITSTREAM 2
+/* A decoder: opaque; obtained from amrnb_create or amrnb_init. */
+typedef struct amrnb_decoder amrnb_decoder;
 
-/* Size in bytes of the state block: persistent memory of one stream. Any allocation
- * aligned for int32_t (malloc's, or static storage of that alignment) will do. The block
- * holds garbage until the first amrnb_reset; it contains no pointers, so a copy made with
- * memcpy decodes the rest of the stream exactly like the original. */
-size_t amrnb_state_size(void);
+/* Result of every call that can fail. amrnb_status_name() names each value. */
+typedef enum amrnb_status {
+  AMRNB_OK = 0,
+  AMRNB_ERROR_GENERAL = 1,   /* not returned by version 1; numbering shared with the */
+  AMRNB_ERROR_BITSTREAM = 2, /* frame-level C++ entry DecodeFrame (amrnb_decoder.h) */
+  AMRNB_ERROR_NULL = 3,      /* a required pointer is NULL */
+  AMRNB_ERROR_LAYOUT = 4,    /* the layout is not one of AMRNB_LAYOUT_* */
+  AMRNB_ERROR_RESET = 5,     /* the reset value is not one of AMRNB_RESET_* */
+  AMRNB_ERROR_NOT_RESET = 6, /* the memory was never made a decoder by amrnb_init or amrnb_create */
+  AMRNB_ERROR_FRAME_SIZE = 7, /* the frame is shorter than its frame type needs */
+  AMRNB_ERROR_MEMORY = 8     /* amrnb_create: out of memory; amrnb_init: block too small or
+                                not aligned for int32_t */
+} amrnb_status;
 
-/* Size in bytes of the scratch block: working memory of a single amrnb_decode_frame call,
- * same alignment. Nothing in it is kept between calls, so one scratch block can serve
- * several streams decoded one after another on the same thread. */
-size_t amrnb_scratch_size(void);
+/* Byte layout of the frames given to amrnb_decode.
+ * AMRNB_LAYOUT_STORAGE: octet-aligned storage layout of "#!AMR\n" files and of AMR-in-WAV
+ *   (RFC 4867 section 5.3): a header byte with the frame type in bits 6..3 and the quality
+ *   bit in bit 2, then the speech bits, most significant bit first. A frame whose quality
+ *   bit is 0 is decoded as a damaged frame and concealed.
+ * AMRNB_LAYOUT_IF2: 3GPP TS 26.101 interface format 2: the frame type in the low four bits
+ *   of the first byte, then the speech bits, least significant bit first.
+ * Bytes read by frame type 0..8, first byte included: storage 13, 14, 16, 18, 20, 21, 27,
+ * 32, 6; IF2 13, 14, 16, 18, 19, 21, 26, 31, 6. Types 9 to 15 need the first byte only:
+ * 15 is "no data", and 9 to 14 carry no AMR-NB frame and are concealed as damaged frames. */
+typedef enum amrnb_layout { AMRNB_LAYOUT_STORAGE = 0, AMRNB_LAYOUT_IF2 = 1 } amrnb_layout;
 
-/* Resets a state block. AMRNB_RESET_FULL (or any mode other than 8) is the full reset a
- * new stream needs before its first frame; it can also restart a stream. AMRNB_RESET_PARTIAL
- * (mode 8) is the partial reset the decoder applies by itself at the start of comfort
- * noise: it clears only the speech history. The decoder also performs a full reset by itself
- * after a decoder homing frame. */
-void amrnb_reset(void* state, int32_t mode);
+/* Resets of amrnb_reset.
+ * AMRNB_RESET_FULL: every value back to its initial state, as for a new stream.
+ * AMRNB_RESET_PARTIAL: clears only the speech history (excitation, concealment and gain
+ *   memories); the decoder applies it by itself at the start of comfort noise. */
+typedef enum amrnb_reset_kind { AMRNB_RESET_FULL = 0, AMRNB_RESET_PARTIAL = 8 } amrnb_reset_kind;
 
-/* Decodes one frame into AMRNB_FRAME_SAMPLES samples at `output`.
- * `frame`: the frame's bytes, header byte first; the decoder reads the bytes its frame type
- *   implies (see the layouts above) without checking a length, and may modify them. Pass at
- *   least the frame's size; AMRNB_MAX_FRAME_BYTES is always enough.
- * `input_layout`: AMRNB_LAYOUT_STORAGE (0) or AMRNB_LAYOUT_IF2 (any other value).
- * Damaged, invalid and missing frames yield concealment or comfort noise; a decoder homing
- * frame directly after a reset yields 160 samples of 0x0008. Returns AMRNB_OK. */
-int32_t amrnb_decode_frame(uint8_t* frame, void* state, void* scratch, int16_t* output,
-                           int32_t input_layout);
+/* Frame types: bits 6..3 of a storage header byte, bits 3..0 of the first IF2 byte. */
+typedef enum amrnb_frame_type {
+  AMRNB_FT_MR475 = 0, AMRNB_FT_MR515 = 1, AMRNB_FT_MR59 = 2, AMRNB_FT_MR67 = 3,
+  AMRNB_FT_MR74 = 4, AMRNB_FT_MR795 = 5, AMRNB_FT_MR102 = 6, AMRNB_FT_MR122 = 7,
+  AMRNB_FT_SID = 8, AMRNB_FT_NO_DATA = 15
+} amrnb_frame_type;
 
-/* Number of bytes amrnb_decode_frame reads for a frame of type `frame_type` (0..15) in the
- * given layout: the sizes listed above, 1 for types 9 to 15, 0 outside 0..15. */
-int32_t amrnb_frame_bytes(int32_t frame_type, int32_t input_layout);
+/* What a decoded frame turned out to be. */
+typedef enum amrnb_outcome {
+  AMRNB_OUTCOME_SPEECH = 0,        /* a good speech frame, decoded */
+  AMRNB_OUTCOME_CONCEALED = 1,     /* damaged, lost or invalid speech frame: concealed speech */
+  AMRNB_OUTCOME_COMFORT_NOISE = 2, /* a SID frame (first, update or damaged): comfort noise */
+  AMRNB_OUTCOME_NO_DATA = 3,       /* no data: comfort noise goes on, or speech is concealed */
+  AMRNB_OUTCOME_HOMING = 4         /* a decoder homing frame right after a reset: 160 samples of
+                                      0x0008, and the decoder is reset again */
+} amrnb_outcome;
+
+/* The library's version, "MAJOR.MINOR.PATCH". */
+AMRNB_API const char* amrnb_version(void);
+
+/* A static string naming a status, such as "AMRNB_ERROR_NULL"; "unknown status" otherwise. */
+AMRNB_API const char* amrnb_status_name(amrnb_status status);
+
+/* Bytes of caller-owned memory one decoder needs (at most AMRNB_DECODER_MAX_BYTES). */
+AMRNB_API size_t amrnb_decoder_size(void);
+
+/* Makes `memory` (`size` bytes, aligned for int32_t) a decoder with a full reset and stores
+ * its handle in *decoder. The memory stays the caller's; nothing needs releasing. */
+AMRNB_API amrnb_status amrnb_init(void* memory, size_t size, amrnb_decoder** decoder);
+
+/* Allocates a decoder with malloc and resets it; release it with amrnb_destroy. */
+AMRNB_API amrnb_status amrnb_create(amrnb_decoder** decoder);
+
+/* Frees a decoder from amrnb_create; NULL is ignored. */
+AMRNB_API void amrnb_destroy(amrnb_decoder* decoder);
+
+/* Resets a decoder: AMRNB_RESET_FULL starts the stream over; AMRNB_RESET_PARTIAL (rarely
+ * needed) clears the speech history only. After a decoder homing frame the decoder resets
+ * itself. */
+AMRNB_API amrnb_status amrnb_reset(amrnb_decoder* decoder, int kind);
+
+/* Decodes one frame of `frame_size` bytes, header byte first, in the given layout, into
+ * AMRNB_FRAME_SAMPLES samples at `pcm`. The frame is only read; bytes beyond what its type
+ * needs are ignored. `outcome` may be NULL. On any status but AMRNB_OK nothing is written
+ * and the decoder is unchanged. */
+AMRNB_API amrnb_status amrnb_decode(amrnb_decoder* decoder, const unsigned char* frame,
+                                    size_t frame_size, int layout, short* pcm,
+                                    amrnb_outcome* outcome);
+
+/* Produces the 160 samples of a frame lost in transport, in either layout: speech is
+ * concealed from the previous frames, comfort noise goes on. `outcome` may be NULL. */
+AMRNB_API amrnb_status amrnb_conceal(amrnb_decoder* decoder, short* pcm, amrnb_outcome* outcome);
+
+/* Bytes that the frame beginning with `header_byte` occupies in a "#!AMR\n" storage file,
+ * header byte included, as amrconv's AMR-in-WAV reader takes them: 13, 14, 16, 18, 20, 21,
+ * 27, 32 for types 0..7, 6 for SID, 1 for no data. Type 9 counts 32 bytes, as in the
+ * recordings the program reads; types 10 to 14 carry no frame and count their header byte
+ * alone. Only bits 6..3 of `header_byte` matter. */
+AMRNB_API int amrnb_storage_frame_bytes(unsigned header_byte);
 
 #ifdef __cplusplus
 }

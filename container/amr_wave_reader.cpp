@@ -5,8 +5,6 @@
 #include "container/byte_order.h"
 #include "container/platform.h"
 
-const uint8_t FrameSizeTable[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 32, 0, 0, 0, 0, 0, 1};
-
 AMRFileHandler::~AMRFileHandler() { Close(); }
 
 void AMRFileHandler::Close() {

@@ -6,14 +6,17 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "amrdec/amrnb_decoder.h"
+
 inline constexpr uint32_t kAmrWaveHeaderSize = 62;
 inline constexpr uint16_t kAmrWaveFormatTag = 310;
 // The largest storage-layout frame (12.2 kbit/s: header byte and 31 payload bytes).
 inline constexpr uint32_t kMaxFrameBytes = 32;
 
 // Total frame length in bytes, header byte included, by frame type (bits 6..3 of the
-// header byte). Types 10..14 have no frames of their own and are listed as 0.
-extern const uint8_t FrameSizeTable[16];
+// header byte). Types 10..14 have no frames of their own and are listed as 0. The decoder
+// library's table, which its storage-file helper uses too.
+inline constexpr const auto& FrameSizeTable = amrnb::kStorageFrameBytes;
 
 // Status codes of the header and frame readers.
 enum ReaderStatus : int32_t {

@@ -207,14 +207,14 @@ TEST(DecoderIsolation, ParallelThreadsMatchDecodingAlone) {
   std::vector<std::thread> threads;
   for (int s = 0; s < kCount; ++s) {
     threads.emplace_back([&, s] {
-      std::vector<std::max_align_t> state(amrnb_state_size()), scratch(amrnb_scratch_size());
+      amrnb::Decoder decoder;
       ready.fetch_add(1);
       while (ready.load() < kCount) std::this_thread::yield();
       for (Samples& out : parallel[s]) {
-        amrnb_reset(state.data(), AMRNB_RESET_FULL);
-        for (Bytes frame : frames[s]) {
+        decoder.Reset();
+        for (const Bytes& frame : frames[s]) {
           int16_t pcm[AMRNB_FRAME_SAMPLES];
-          amrnb_decode_frame(frame.data(), state.data(), scratch.data(), pcm, AMRNB_LAYOUT_STORAGE);
+          decoder.Decode(frame.data(), frame.size(), AMRNB_LAYOUT_STORAGE, pcm);
           out.insert(out.end(), pcm, pcm + AMRNB_FRAME_SAMPLES);
         }
       }

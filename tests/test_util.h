@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "amrdec/amrnb_decoder.h"
+
 namespace testutil {
 
 using Bytes = std::vector<uint8_t>;
 
-// Frame lengths by frame type, header byte included, as a storage-layout file carries them.
-inline constexpr int kFrameBytes[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 32, 0, 0, 0, 0, 0, 1};
+// Frame lengths by frame type, header byte included, as the program's reader takes them.
+inline constexpr auto kFrameBytes = [] {
+  std::array<int, 16> bytes{};
+  for (int i = 0; i < 16; ++i) bytes[i] = amrnb::kStorageFrameBytes[i];
+  return bytes;
+}();
 
 class TempDir {
  public:

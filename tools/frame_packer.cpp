@@ -4,7 +4,6 @@
 
 #include "amrdec/amrnb_decoder.h"
 #include "amrdec/tables/tables.h"
-#include "container/amr_wave_reader.h"
 
 namespace amrtools {
 
@@ -16,10 +15,8 @@ bool HasPayload(int32_t ft) { return ft >= 0 && ft <= 8; }
 
 }  // namespace
 
-// A storage frame takes the bytes the AMR-in-WAV reader reads for its type (type 9 fills 32
-// bytes there), and at least its header byte.
 std::size_t StorageFrameSize(int32_t frame_type) {
-  return std::max<std::size_t>(1, FrameSizeTable[frame_type & 15]);
+  return static_cast<std::size_t>(amrnb_storage_frame_bytes(static_cast<unsigned>(frame_type & 15) << 3));
 }
 std::size_t If2FrameSize(int32_t frame_type) {
   return static_cast<std::size_t>(amrnb::FrameBytes(frame_type & 15, 1));
