@@ -281,4 +281,45 @@ TEST(DecodeJob, WriteFailuresLoseOnlyTheirFrames) {
   }
 }
 
+// An interrupt halfway through a run: the job stops on a frame boundary with 128 + the signal
+// number, and the destination holds the first frames of a full run under a complete header.
+TEST(Jobs, InterruptStopsOnAFrameBoundary) {
+  const Bytes frames = SourceFrames(600);
+  const Bytes source = WithFrames(AmrWaveHeader(), {frames});
+  for (const auto& [event, signal_number] : {std::pair{"1", SIGINT}, std::pair{"2", SIGTERM}}) {
+    SCOPED_TRACE(event);
+    TempDir dir;
+    WriteFile(dir.Path("src.wav"), source);
+    ASSERT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("full"), event}).exit_code, 0);
+    const Bytes full = ReadFile(dir.Path("full"));
+    ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+    const int out = open(dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Start({dir.Path("pipe"), dir.Path("dst"), event}, out, [] {});
+    close(out);
+    // Half the source, time to read it, the interrupt, then the rest.
+    const int feed = open(dir.Path("pipe").c_str(), O_WRONLY);
+    const size_t half = 62 + frames.size() / 2;
+    EXPECT_EQ(write(feed, source.data(), half), static_cast<ssize_t>(half));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, signal_number);
+    EXPECT_EQ(write(feed, source.data() + half, source.size() - half), static_cast<ssize_t>(source.size() - half));
+    close(feed);
+    const RunResult r = Finish(pid, dir.Path("out"));
+    EXPECT_EQ(r.exit_code, 128 + signal_number);
+    EXPECT_NE(r.out.find("\nInterrupted by signal " + std::to_string(signal_number)), std::string::npos);
+
+    const Bytes dst = ReadFile(dir.Path("dst"));
+    const size_t start = event[0] == '1' ? 62 : 6;
+    ASSERT_GT(dst.size(), start);
+    ASSERT_LT(dst.size(), full.size());
+    EXPECT_EQ(Bytes(dst.begin() + start, dst.end()), Bytes(full.begin() + start, full.begin() + dst.size()));
+    size_t boundary = start;
+    for (int i = 0; boundary < dst.size(); ++i) boundary += event[0] == '1' ? 320 : kFrameBytes[i / 7 % 8];
+    EXPECT_EQ(boundary, dst.size());
+    if (event[0] == '1') {
+      EXPECT_EQ(Le32(dst, 58), dst.size() - 62);
+    }
+  }
+}
+
 }  // namespace
