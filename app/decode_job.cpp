@@ -1,10 +1,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "amrdec/amrnb_decoder.h"
+#include "app/frame_output.h"
 #include "app/jobs.h"
+#include "app/system_io.h"
 #include "container/amr_wave_reader.h"
 #include "container/byte_order.h"
 #include "container/platform.h"
@@ -85,11 +86,6 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
     return kJobOpenFailed;
   }
 
-  // The output goes out in 64 KB pieces instead of the default 4 KB: an hour of speech is
-  // 115 MB. The buffer lives until the destination is closed below.
-  std::vector<char> destination_buffer(64 * 1024);
-  std::setvbuf(destination, destination_buffer.data(), _IOFBF, destination_buffer.size());
-
   // Every failure from here on keeps what the destination already holds: the
   // provisional header and the samples written so far.
   auto stop = [&](int32_t result) {
@@ -99,34 +95,53 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
     return result;
   };
 
+  // The final header goes back to the start of the file: a destination that cannot seek (a
+  // pipe, a socket, a terminal) is refused before anything is written to it.
+  ClearLastError();
+  if (!SeekStream(destination, 0)) {
+    std::printf("\nDestination (%s) cannot be rewound to complete the WAV header (a pipe, socket or"
+                " terminal?). Error(%d)", destination_path, GetLastError());
+    return stop(kJobOpenFailed);
+  }
+
+  // Samples go out through one buffer of whole frames, with the progress text held with them
+  // until their write is known. The stream is unbuffered, so the headers' writes are known
+  // at once too.
+  FrameOutput output(destination, kWaveHeaderSize, false);
   status = WriteWaveHeader(0, destination);
   if (status != 0) {
     std::printf("\nFailed to Write Header. File(%s)", destination_path);
     std::printf("\nFailed to Initialize Wave File..");
     return stop(status);
   }
+  source.HoldFrameText(output.text());
 
   uint8_t frame[kMaxFrameBytes];
   std::memset(frame, 0, sizeof frame);
   uint32_t length = 0;
   int32_t layout = -1;
-  uint32_t data_bytes = 0;
   bool size_limit_reached = false;
+  int interrupt = 0;
 
   const uint32_t start_ms = GetTickCount();
   int32_t read_status = ReadAmrFrame(&source, frame, &length, &layout);
   while (read_status != kReadEndOfInput) {
     if (length == 0) {
+      output.Flush();
       std::printf("\nFailed to read AMR File");
       return stop(read_status);
     }
-    if (max_data_bytes - data_bytes < kPcmFrameBytes) {
-      // One more frame would make the data larger than the header can count.
-      std::printf("\nThe WAV file is full after %u bytes of samples: its header cannot count more."
-                  " Decoding stopped; the rest of the source was not converted.",
-                  static_cast<unsigned>(data_bytes));
-      size_limit_reached = true;
-      break;
+    // One more frame must not make the data larger than the header can count. The frames
+    // held count as written until their write is known.
+    if (max_data_bytes - output.written() - output.held_bytes() < kPcmFrameBytes) {
+      output.Flush();
+      if (max_data_bytes - output.written() < kPcmFrameBytes) {
+        std::printf("\nThe WAV file is full after %u bytes of samples: its header cannot count"
+                    " more. Decoding stopped; the rest of the source was not converted.",
+                    static_cast<unsigned>(output.written()));
+        size_limit_reached = true;
+        break;
+      }
     }
     // A frame type without frames (status 15) leaves a one-byte frame, which the
     // decoder conceals as a bad frame; its samples are written like any other.
@@ -134,6 +149,7 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
     std::memset(pcm, 0, sizeof pcm);
     const int32_t decode_status = amrnb::DecodeFrame(frame, state, scratch, pcm, layout);
     if (decode_status != amrnb::AMRNBDEC_OK) {
+      output.Flush();
       std::printf("\nDecoder error: 0x%08x, exiting...\n", static_cast<unsigned>(decode_status));
       if (decode_status == amrnb::AMRNBDEC_ERROR_GENERAL) {
         std::printf("\nDecode Failed AMRNBDEC_ERROR_GENERAL");
@@ -143,46 +159,43 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
       std::printf("\nFailed to Decode AMR..");
       return stop(kJobDecoderFailed);
     }
-    uint8_t pcm_bytes[kPcmFrameBytes];
+    // A frame whose write fails is reported and skipped when the buffer is written: the
+    // final header counts only whole frames.
+    if (!output.HasRoom(kPcmFrameBytes)) output.Flush();
+    uint8_t* pcm_bytes = output.Add(kPcmFrameBytes);
     for (size_t i = 0; i < amrnb::kFrameSamples; ++i) {
       StoreLe16(pcm_bytes + 2 * i, static_cast<uint16_t>(pcm[i]));
     }
-    // A failed write is reported and skipped: the final header counts only whole frames.
-    ClearLastError();
-    if (std::fwrite(pcm_bytes, 1, kPcmFrameBytes, destination) < kPcmFrameBytes) {
-      std::printf("\n Failed to write. Error(%d)", GetLastError());
-    } else {
-      data_bytes += kPcmFrameBytes;
-    }
-    std::putchar('.');
+    output.text()->push_back('.');
+    if ((interrupt = PendingInterrupt()) != 0) break;
     layout = -1;
     read_status = ReadAmrFrame(&source, frame, &length, &layout);
   }
+  output.Flush();
+  source.HoldFrameText(nullptr);
 
-  if (!size_limit_reached) PrintEndOfFileTimes(start_ms);
-  // Samples still in the stdio buffer must reach the file before the header that counts them
-  // is rewritten: the rewind would discard a flush error. The header itself is checked when
-  // the file is closed, and it must sit at the start (a destination that cannot be rewound,
-  // such as a pipe, would get it after the samples). Each failure is a failed final header.
+  if (!size_limit_reached && interrupt == 0) PrintEndOfFileTimes(start_ms);
+  // The header counts the whole frames in the file, which then ends with the last of them.
+  const uint64_t data_bytes = output.written();
   bool header_written = false;
   ClearLastError();
-  if (std::fflush(destination) != 0) {
+  if (!output.CutTail()) {
     std::printf("\n Failed to write ret(%d) Error(%d)", 0, GetLastError());
-  } else if (WriteWaveHeader(data_bytes, destination) == 0) {
-    ClearLastError();
-    const bool at_header_end = std::ftell(destination) == static_cast<long>(kWaveHeaderSize);
-    const int position_error = GetLastError();
-    header_written = CloseDestination(destination) && at_header_end;
+  } else if (WriteWaveHeader(static_cast<uint32_t>(data_bytes), destination) == 0) {
+    header_written = CloseDestination(destination);
     destination = nullptr;
-    if (!header_written) {
-      std::printf("\n Failed to write ret(%d) Error(%d)", 0,
-                  at_header_end ? GetLastError() : position_error);
-    }
+    if (!header_written) std::printf("\n Failed to write ret(%d) Error(%d)", 0, GetLastError());
   }
   if (!header_written) {
     std::printf("\nFailed to Write Header.");
     std::printf("\nFailed to unInitialize Wave File..");
     return stop(kJobDecoderSetupOrFinalHeaderFailed);
+  }
+  if (interrupt != 0) {
+    std::printf("\nInterrupted by signal %d: stopped after %llu decoded frames, which the WAV file"
+                " holds under a complete header.\n",
+                interrupt, static_cast<unsigned long long>(data_bytes / kPcmFrameBytes));
+    return stop(128 + interrupt);
   }
   return stop(size_limit_reached ? kJobDecoderSetupOrFinalHeaderFailed : kJobOk);
 }

@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/frame_output.h"
 #include "app/jobs.h"
+#include "app/system_io.h"
 #include "container/amr_wave_reader.h"
 #include "container/platform.h"
 
@@ -20,61 +22,75 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
 
   ClearLastError();
   FILE* destination = std::fopen(destination_path, "wb+");
-  int32_t status = kJobOk;
   if (destination == nullptr) {
     std::printf("\nFailed to open(%s) Error(%d)", destination_path, GetLastError());
-    status = kJobOpenFailed;
-  } else {
-    ClearLastError();
-    if (std::fwrite(kAmrMagic, 1, kAmrMagicSize, destination) < kAmrMagicSize) {
-      std::printf("\n Failed to write. AMR Header. Error(%d)", GetLastError());
-      status = kJobWriteFailed;
-    }
-  }
-  if (status != kJobOk) {
     std::printf("Failed to open File (%s)", source_path);
-    if (destination != nullptr) std::fclose(destination);
     source.Close();
-    return status;
+    return kJobOpenFailed;
   }
+  // Frames go out through one buffer, with the progress text held with them until their
+  // write is known; the stream is unbuffered, so the magic's write is known at once too.
+  FrameOutput output(destination, kAmrMagicSize, true);
+  auto stop = [&](int32_t result) {
+    std::fclose(destination);
+    source.Close();
+    return result;
+  };
+  ClearLastError();
+  if (std::fwrite(kAmrMagic, 1, kAmrMagicSize, destination) < kAmrMagicSize) {
+    std::printf("\n Failed to write. AMR Header. Error(%d)", GetLastError());
+    std::printf("Failed to open File (%s)", source_path);
+    return stop(kJobWriteFailed);
+  }
+  source.HoldFrameText(output.text());
 
   uint8_t frame[kMaxFrameBytes];
   std::memset(frame, 0, sizeof frame);
   uint32_t length = 0;
   int32_t layout = -1;
+  uint64_t frames = 0;
+  int interrupt = 0;
+  bool written = true;
 
   const uint32_t start_ms = GetTickCount();
   int32_t read_status = ReadAmrFrame(&source, frame, &length, &layout);
-  while (read_status != kReadEndOfInput) {
-    if (length == 0) {
-      std::printf("\nFailed to read AMR File");
-      std::fclose(destination);
-      source.Close();
-      return read_status;
-    }
+  while (written && read_status != kReadEndOfInput && length != 0) {
     // A frame type without frames (status 15) leaves its single header byte, which is
     // copied like any frame; the next read starts at the byte after it.
-    ClearLastError();
-    if (std::fwrite(frame, 1, length, destination) != length) {
-      std::printf("\n Failed to write. Error(%d)", GetLastError());
-      std::printf("\nFailed to Decode AMR..");
-      std::fclose(destination);
-      source.Close();
-      return kJobWriteFailed;
+    if (!output.HasRoom(length) && !output.Flush()) {
+      written = false;
+      break;
     }
-    std::printf(".");
+    std::memcpy(output.Add(length), frame, length);
+    output.text()->push_back('.');
+    ++frames;
+    if ((interrupt = PendingInterrupt()) != 0) break;
     layout = -1;
     read_status = ReadAmrFrame(&source, frame, &length, &layout);
   }
-
-  // Frames still in the stdio buffer are written now; a failure here is a failed frame write.
-  if (!CloseDestination(destination)) {
+  // The frames still held are written now; a lost frame stops the job like a failed write.
+  written = written && output.Flush();
+  if (!written) {
+    std::printf("\nFailed to Decode AMR..");
+    return stop(kJobWriteFailed);
+  }
+  if (read_status != kReadEndOfInput && length == 0) {
+    std::printf("\nFailed to read AMR File");
+    return stop(read_status);
+  }
+  ClearLastError();
+  const bool closed = std::fclose(destination) == 0;
+  source.Close();
+  if (!closed) {
     std::printf("\n Failed to write. Error(%d)", GetLastError());
     std::printf("\nFailed to Decode AMR..");
-    source.Close();
     return kJobWriteFailed;
   }
+  if (interrupt != 0) {
+    std::printf("\nInterrupted by signal %d: stopped after %llu frames, which the AMR file holds.\n",
+                interrupt, static_cast<unsigned long long>(frames));
+    return 128 + interrupt;
+  }
   PrintEndOfFileTimes(start_ms);
-  source.Close();
   return kJobOk;
 }

@@ -1,8 +1,7 @@
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "app/jobs.h"
+#include "app/system_io.h"
 #include "container/amr_wave_reader.h"
 #include "container/platform.h"
 
@@ -26,15 +25,18 @@ int32_t RefuseSourceAsDestination(const char* source_path, const char* destinati
                                   AMRFileHandler* source) {
   // The open source stream is compared, not its path, so any spelling of the same file
   // matches; a destination that does not exist yet cannot be the source.
-  struct stat source_info {};
-  struct stat destination_info {};
-  if (fstat(fileno(source->stream()), &source_info) != 0 ||
-      stat(destination_path, &destination_info) != 0 ||
-      source_info.st_dev != destination_info.st_dev || source_info.st_ino != destination_info.st_ino) {
+  if (SameFileAsStream(source->stream(), destination_path)) {
+    std::printf("\nDestination (%s) is the source file (%s); refusing to overwrite it.",
+                destination_path, source_path);
+  } else if (bool device = false;
+             SameFileAsDescriptor(fileno(stdout), destination_path, &device) && !device) {
+    // The progress text would be written into the converted file. A device such as
+    // /dev/null may serve as both.
+    std::printf("\nDestination (%s) is where standard output goes; refusing to write both to it.",
+                destination_path);
+  } else {
     return kJobOk;
   }
-  std::printf("\nDestination (%s) is the source file (%s); refusing to overwrite it.",
-              destination_path, source_path);
   source->Close();
   return kJobOpenFailed;
 }

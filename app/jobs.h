@@ -22,7 +22,10 @@ int32_t RunDecodeJob(const char* source_path, const char* destination_path);
 // The decode job with a bound on the sample bytes (RunDecodeJob passes kMaxWaveDataBytes, the
 // most a WAV header can count, about 74.5 hours). A source with more frames than fit stops
 // there with a message and status 16; the destination holds the frames decoded so far under
-// a header that counts them exactly.
+// a header that counts them exactly. A destination that cannot be rewound (a pipe) is refused
+// with status 3 before anything is written. When PendingInterrupt() reports a signal, the job
+// stops after the current frame, completes the header and returns 128 + the signal number;
+// the header job likewise.
 int32_t DecodeToWave(const char* source_path, const char* destination_path,
                      uint32_t max_data_bytes);
 
@@ -38,13 +41,13 @@ int32_t OpenAmrSource(const char* source_path, AMRFileHandler* source);
 
 // Refuses a destination that is the source file itself (same device and inode, whatever
 // the spelling of its path, a hard link or a symbolic link included): opening it "wb+" would
-// truncate the recording before it is read. Then prints both paths, closes the source and
-// returns 3; returns 0 for any other destination, existing or not.
+// truncate the recording before it is read. Refuses as well the file standard output goes
+// to (a device such as /dev/null excepted). Then prints why, closes the source and returns 3;
+// returns 0 for any other destination, existing or not.
 int32_t RefuseSourceAsDestination(const char* source_path, const char* destination_path,
                                   AMRFileHandler* source);
 
-// Flushes and closes the destination. stdio may report a failed write only when the buffer
-// is flushed, so true means every byte written so far reached the file.
+// Flushes and closes the destination; true if both succeeded.
 bool CloseDestination(FILE* destination);
 
 // Prints the end-of-input line and the three timing lines.

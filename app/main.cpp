@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "app/jobs.h"
+#include "app/system_io.h"
 
 namespace {
 
-constexpr size_t kPathBufferSize = 260;  // 259 characters and the terminating NUL
+constexpr size_t kPathBufferSize = 260;  // 259 bytes and the terminating NUL
 
 constexpr const char* kUsageLines[] = {
     "\n Invalied Arguments..",
@@ -23,6 +24,10 @@ constexpr const char* kUsageLines[] = {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Started with standard input or output closed (by a service manager, say), the source or
+  // the destination would get its descriptor, and the progress text would land in the file.
+  OpenMissingStandardDescriptors();
+  InstallInterruptHandlers();
   char source_path[kPathBufferSize];
   char destination_path[kPathBufferSize];
   std::memset(source_path, 0, sizeof source_path);
@@ -38,7 +43,7 @@ int main(int argc, char* argv[]) {
   // Longer paths are refused rather than cut short, so no other file is ever touched.
   for (int i = 1; i <= 2; ++i) {
     if (std::strlen(argv[i]) >= kPathBufferSize) {
-      std::printf("\nPath argument %d is longer than %zu characters.", i, kPathBufferSize - 1);
+      std::printf("\nPath argument %d is longer than %zu bytes.", i, kPathBufferSize - 1);
       return 1;
     }
   }

@@ -38,9 +38,21 @@ char* AppendDecimal(char* p, uint32_t v) {
   return p;
 }
 
+// Per-frame text goes to standard output or to the text the handler holds back.
+void Say(const AMRFileHandler& handler, const char* text, size_t size) {
+  if (handler.held_text() != nullptr) {
+    handler.held_text()->append(text, size);
+  } else {
+    std::fwrite(text, 1, size, stdout);
+  }
+}
+
+void Say(const AMRFileHandler& handler, const char* text) { Say(handler, text, std::strlen(text)); }
+
+
 // The per-frame progress text " B<layout> L<size>", formed by hand: it is written for every
 // frame, and printf's format parsing cost more than decoding the frame's header.
-void PrintFrameTag(int32_t layout, uint32_t size) {
+void PrintFrameTag(const AMRFileHandler& handler, int32_t layout, uint32_t size) {
   char text[32] = " B";
   char* p = text + 2;
   if (layout < 0) *p++ = '-';
@@ -48,7 +60,7 @@ void PrintFrameTag(int32_t layout, uint32_t size) {
   *p++ = ' ';
   *p++ = 'L';
   p = AppendDecimal(p, size);
-  std::fwrite(text, 1, static_cast<size_t>(p - text), stdout);
+  Say(handler, text, static_cast<size_t>(p - text));
 }
 
 }  // namespace
@@ -107,23 +119,25 @@ int32_t ReadAmrFrame(AMRFileHandler* handler, uint8_t* frame, uint32_t* length, 
     return kReadBadArgument;
   }
   if (std::feof(stream)) {
-    std::printf("\nEOF.");
+    Say(*handler, "\nEOF.");
     return kReadEndOfInput;
   }
 
   ClearLastError();
   *length = static_cast<uint32_t>(std::fread(frame, 1, 1, stream));
   if (*length == 0) {
-    std::printf("\nRead Length returned 0 bytes. Error(%d)", GetLastError());
+    char text[64];
+    const int size = std::snprintf(text, sizeof text, "\nRead Length returned 0 bytes. Error(%d)", GetLastError());
+    Say(*handler, text, static_cast<size_t>(size));
     return kReadEndOfInput;
   }
   *layout = 0;
 
   const uint32_t frame_type = (frame[0] >> 3) & 15u;
   const uint32_t size = FrameSizeTable[frame_type];
-  PrintFrameTag(*layout, size);
+  PrintFrameTag(*handler, *layout, size);
   if (size < 1) {
-    std::printf("\nInvalid Packet Size..");
+    Say(*handler, "\nInvalid Packet Size..");
     return kReadInvalidFrameType;
   }
 
@@ -131,7 +145,10 @@ int32_t ReadAmrFrame(AMRFileHandler* handler, uint8_t* frame, uint32_t* length, 
   *length += static_cast<uint32_t>(std::fread(frame + 1, 1, size - 1, stream));
   if (*length == size) return kReadOk;
 
-  std::printf("\n Read Lenght(%d) Error(%d)", static_cast<int>(*length), GetLastError());
+  char text[64];
+  const int text_size = std::snprintf(text, sizeof text, "\n Read Lenght(%d) Error(%d)",
+                                      static_cast<int>(*length), GetLastError());
+  Say(*handler, text, static_cast<size_t>(text_size));
   *length = 0;
   return kReadEndOfInput;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "amrdec/amrnb_decoder.h"
 
@@ -43,9 +44,15 @@ class AMRFileHandler {
   void set_stream(FILE* stream) { stream_ = stream; }
   // Closes the stream if one is open; afterwards the handler holds none.
   void Close();
+  // Where ReadAmrFrame prints its per-frame text: standard output (null, the default), or
+  // the end of `text`, which a caller prints once it knows whether the frames it reports
+  // on were written.
+  void HoldFrameText(std::string* text) { held_text_ = text; }
+  std::string* held_text() const { return held_text_; }
 
  private:
   FILE* stream_ = nullptr;
+  std::string* held_text_ = nullptr;
 };
 
 // Rewinds the stream, reads the 62-byte header, prints its fields and checks the format

@@ -1,5 +1,8 @@
 // The amrconv program as a user runs it: arguments, both jobs' messages, exit codes and the
 // exact bytes they write.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -154,18 +157,169 @@ TEST(DecodeJob, WritesOnePcmFramePerSourceFrame) {
             (std::vector<uint32_t>{54 + 6 * 320, 0, 6 * 320}));
 }
 
-// A source with more frames than a WAV header can count stops at the limit (a small one
-// here) with status 16; the header counts exactly the frames written.
+// A source with more frames than a WAV header can count stops at the limit (small ones
+// here, one byte short of a frame and exactly on one) with status 16; the header counts
+// exactly the frames written.
 TEST(DecodeJob, StopsWhereTheHeaderCannotCountMoreSamples) {
   TempDir dir;
   Bytes source = AmrWaveHeader();
   for (int i = 0; i < 5; ++i) Append(source, Frame(7, static_cast<uint8_t>(i)));
   WriteFile(dir.Path("in.wav"), source);
-  EXPECT_EQ(DecodeToWave(dir.Path("in.wav").c_str(), dir.Path("out.wav").c_str(), 3 * 320 + 319), 16);
-  const Bytes out = ReadFile(dir.Path("out.wav"));
-  ASSERT_EQ(out.size(), 62u + 3 * 320);
-  EXPECT_EQ(Le32(out, 4), 54u + 3 * 320);
-  EXPECT_EQ(Le32(out, 58), 3u * 320);
+  for (const uint32_t frames : {3u, 4u}) {
+    const uint32_t limit = frames == 3 ? 3 * 320 + 319 : 4 * 320;
+    EXPECT_EQ(DecodeToWave(dir.Path("in.wav").c_str(), dir.Path("out.wav").c_str(), limit), 16);
+    const Bytes out = ReadFile(dir.Path("out.wav"));
+    ASSERT_EQ(out.size(), 62u + frames * 320);
+    EXPECT_EQ(Le32(out, 4), 54u + frames * 320);
+    EXPECT_EQ(Le32(out, 58), frames * 320);
+  }
+}
+
+// Starts amrconv with standard output to descriptor `out`; `in_child` runs in the child first.
+pid_t Start(const std::vector<std::string>& args, int out, void (*in_child)()) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out, 1);
+    in_child();
+    std::vector<char*> argv{const_cast<char*>(AMRCONV_BINARY)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(AMRCONV_BINARY, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Frames of every speech mode, a different payload each.
+Bytes SourceFrames(int count) {
+  Bytes frames;
+  for (int i = 0; i < count; ++i) Append(frames, Frame(i / 7 % 8, static_cast<uint8_t>(i * 13)));
+  return frames;
+}
+
+// Started by a service manager with standard input and output closed: the files must not take
+// their places, so the destination holds what a normal run writes.
+TEST(Jobs, ClosedStandardInputAndOutputChangeNoByteOfTheDestination) {
+  TempDir dir;
+  WriteFile(dir.Path("src.wav"), WithFrames(AmrWaveHeader(), {SourceFrames(300)}));
+  for (const char* event : {"1", "2"}) {
+    SCOPED_TRACE(event);
+    ASSERT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("normal"), event}).exit_code, 0);
+    const pid_t pid = Start({dir.Path("src.wav"), dir.Path("closed"), event}, 1, [] { close(0), close(1); });
+    EXPECT_EQ(Finish(pid, "/dev/null").exit_code, 0);
+    EXPECT_EQ(ReadFile(dir.Path("closed")), ReadFile(dir.Path("normal")));
+  }
+}
+
+// The source comes through a pipe, fed in two parts; between them the destination's file-size
+// limit is changed from outside. Lost frames each get their message in place of nothing else,
+// the header counts the file's samples exactly, and these are the samples of a full decode
+// without the lost frames, in order.
+TEST(DecodeJob, WriteFailuresLoseOnlyTheirFrames) {
+  struct Case {
+    const char* what;
+    int first_part, second_part;  // frames fed before and after the limit is lifted
+    bool lift;
+  } cases[] = {
+      {"fails for a stretch, then works again", 6000, 1000, true},
+      {"fails for good within the last buffer", 20, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const Bytes frames = SourceFrames(c.first_part + c.second_part);
+    const Bytes source = WithFrames(AmrWaveHeader(), {frames});
+    WriteFile(dir.Path("src.wav"), source);
+    ASSERT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("full.wav"), "1"}).exit_code, 0);
+    const Bytes full = ReadFile(dir.Path("full.wav"));
+
+    // Standard output goes through a pipe, which the file-size limit does not apply to.
+    ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+    int out_pipe[2];
+    ASSERT_EQ(pipe(out_pipe), 0);
+    const pid_t pid = Start({dir.Path("pipe"), dir.Path("out.wav"), "1"}, out_pipe[1], [] {});
+    close(out_pipe[1]);
+    rlimit limit{62 + 5 * 320 + 100, RLIM_INFINITY};  // frame 5 is cut part-way
+    EXPECT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0);
+    RunResult r{-1, ""};
+    std::thread reader([&] {
+      char buffer[4096];
+      for (ssize_t n; (n = read(out_pipe[0], buffer, sizeof buffer)) > 0;) r.out.append(buffer, n);
+    });
+    const int feed = open(dir.Path("pipe").c_str(), O_WRONLY);
+    const size_t split = source.size() - (frames.size() * c.second_part) / (c.first_part + c.second_part);
+    // The pipe holds 64 KiB: the write returns once the job has read all but that much.
+    EXPECT_EQ(write(feed, source.data(), split), static_cast<ssize_t>(split));
+    limit.rlim_cur = c.lift ? RLIM_INFINITY : limit.rlim_cur;
+    EXPECT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0);
+    EXPECT_EQ(write(feed, source.data() + split, source.size() - split), static_cast<ssize_t>(source.size() - split));
+    close(feed);
+    reader.join();
+    close(out_pipe[0]);
+    EXPECT_EQ(Finish(pid, "/dev/null").exit_code, 0);
+
+    const Bytes out = ReadFile(dir.Path("out.wav"));
+    ASSERT_GE(out.size(), 62u);
+    EXPECT_EQ(Le32(out, 58), out.size() - 62);
+    const std::string kLost = "\n Failed to write. Error(27)";  // EFBIG
+    std::string progress;
+    Bytes expected(out.begin(), out.begin() + 62);
+    int lost = 0, written_after_lost = 0;
+    for (int i = 0; i < c.first_part + c.second_part; ++i) {
+      const size_t at = r.out.find(" B0 L", HeaderLines().size() + progress.size());
+      const bool failed = r.out.compare(at + 7, kLost.size(), kLost) == 0;
+      lost += failed;
+      written_after_lost += lost > 0 && !failed;
+      progress += " B0 L" + std::to_string(kFrameBytes[i / 7 % 8]) + (failed ? kLost : "") + ".";
+      if (!failed) expected.insert(expected.end(), full.begin() + 62 + 320 * i, full.begin() + 62 + 320 * (i + 1));
+    }
+    EXPECT_EQ(MaskTimes(r.out), HeaderLines() + progress + kNoMoreFrames + kTimingLines);
+    EXPECT_EQ(out, expected);
+    EXPECT_GT(lost, 1000 * c.lift);
+    EXPECT_EQ(written_after_lost > 0, c.lift);
+    EXPECT_TRUE(c.lift || out.size() == 62u + 5 * 320);
+  }
+}
+
+// An interrupt halfway through a run: the job stops on a frame boundary with 128 + the signal
+// number, and the destination holds the first frames of a full run under a complete header.
+TEST(Jobs, InterruptStopsOnAFrameBoundary) {
+  const Bytes frames = SourceFrames(600);
+  const Bytes source = WithFrames(AmrWaveHeader(), {frames});
+  for (const auto& [event, signal_number] : {std::pair{"1", SIGINT}, std::pair{"2", SIGTERM}}) {
+    SCOPED_TRACE(event);
+    TempDir dir;
+    WriteFile(dir.Path("src.wav"), source);
+    ASSERT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("full"), event}).exit_code, 0);
+    const Bytes full = ReadFile(dir.Path("full"));
+    ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+    const int out = open(dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Start({dir.Path("pipe"), dir.Path("dst"), event}, out, [] {});
+    close(out);
+    // Half the source, time to read it, the interrupt, then the rest.
+    const int feed = open(dir.Path("pipe").c_str(), O_WRONLY);
+    const size_t half = 62 + frames.size() / 2;
+    EXPECT_EQ(write(feed, source.data(), half), static_cast<ssize_t>(half));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, signal_number);
+    EXPECT_EQ(write(feed, source.data() + half, source.size() - half), static_cast<ssize_t>(source.size() - half));
+    close(feed);
+    const RunResult r = Finish(pid, dir.Path("out"));
+    EXPECT_EQ(r.exit_code, 128 + signal_number);
+    EXPECT_NE(r.out.find("\nInterrupted by signal " + std::to_string(signal_number)), std::string::npos);
+
+    const Bytes dst = ReadFile(dir.Path("dst"));
+    const size_t start = event[0] == '1' ? 62 : 6;
+    ASSERT_GT(dst.size(), start);
+    ASSERT_LT(dst.size(), full.size());
+    EXPECT_EQ(Bytes(dst.begin() + start, dst.end()), Bytes(full.begin() + start, full.begin() + dst.size()));
+    size_t boundary = start;
+    for (int i = 0; boundary < dst.size(); ++i) boundary += event[0] == '1' ? 320 : kFrameBytes[i / 7 % 8];
+    EXPECT_EQ(boundary, dst.size());
+    if (event[0] == '1') {
+      EXPECT_EQ(Le32(dst, 58), dst.size() - 62);
+    }
+  }
 }
 
 }  // namespace

@@ -65,27 +65,23 @@ bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A write that stdio buffers fails only when the buffer is flushed: inside a later write for a
-// large output, only at the flush before the header is rewritten or at the close for a small
-// one. Every case must end with the failing write's messages and status, never with 0.
+// The destination's first write fails at once, before any frame is read; a destination that
+// cannot be rewound is refused before anything is written. Never a success.
 TEST(WriteFailures, FullDeviceOrUnrewindableDestinationIsNeverASuccess) {
   const std::string kDecodeFailure =
-      "\nFailed to Write Header.\nFailed to unInitialize Wave File..";
-  const std::string kHeaderJobFailure = "\n Failed to write. Error(28)\nFailed to Decode AMR..";
+      "\n Failed to write ret(0) Error(28)\nFailed to Write Header. File(/dev/full)\nFailed to Initialize Wave File..";
   struct Case {
     const char* name;
     Job job;
-    int frames;  // 5 frames fit in the stdio buffer, 400 do not
+    int frames;
     const char* destination;
     int32_t status;
     std::string tail;
   } cases[] = {
-      {"header job, small, full device", RunHeaderJob, 5, "/dev/full", 6, kHeaderJobFailure},
-      {"decode job, small, full device", RunDecodeJob, 5, "/dev/full", 16,
-       "\n Failed to write ret(0) Error(28)" + kDecodeFailure},
-      {"decode job, large, full device", RunDecodeJob, 400, "/dev/full", 16,
-       "\n Failed to write ret(0) Error(28)" + kDecodeFailure},
-      {"decode job, pipe", RunDecodeJob, 5, "pipe", 16, "\n Failed to write ret(0) Error(29)" + kDecodeFailure},
+      {"header job, full device", RunHeaderJob, 5, "/dev/full", 6, "\n Failed to write. AMR Header. Error(28)Failed to open File ("},
+      {"decode job, small, full device", RunDecodeJob, 5, "/dev/full", 13, kDecodeFailure},
+      {"decode job, large, full device", RunDecodeJob, 400, "/dev/full", 13, kDecodeFailure},
+      {"decode job, pipe", RunDecodeJob, 5, "pipe", 3, "(a pipe, socket or terminal?). Error(29)"},
   };
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
@@ -95,8 +91,8 @@ TEST(WriteFailures, FullDeviceOrUnrewindableDestinationIsNeverASuccess) {
     const std::string destination = c.destination[0] == '/' ? c.destination : dir.Path(c.destination);
     const JobRun run = RunInProcess(c.job, dir.Path("src.wav"), destination);
     EXPECT_EQ(run.status, c.status);
-    EXPECT_TRUE(EndsWith(run.out, c.tail)) << run.out.substr(run.out.size() - std::min<size_t>(run.out.size(), 300));
-    EXPECT_EQ(run.out.find("Reached End of File") != std::string::npos, c.job == RunDecodeJob);
+    EXPECT_NE(run.out.find(c.tail), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(" B0 L"), std::string::npos);
   }
 }
 
