@@ -148,10 +148,10 @@
 
   function showDownloads(card, r) {
     const links = [
-      ['.download-wav', r.decode, r.wavName, 'audio/wav', 'Download WAV'],
-      ['.download-amr', r.header, r.amrName, 'audio/amr', 'Download AMR'],
+      ['.download-wav', r.decode, r.wavName, 'audio/wav'],
+      ['.download-amr', r.header, r.amrName, 'audio/amr'],
     ];
-    for (const [selector, job, name, type, label] of links) {
+    for (const [selector, job, name, type] of links) {
       const a = part(card, selector);
       if (!job.bytes || job.status !== 0) {
         a.hidden = true;
@@ -161,7 +161,7 @@
       card.urls.push(url);
       a.href = url;
       a.download = name;
-      a.textContent = `${label}: ${name} (${formatCount(job.bytes.length)} bytes)`;
+      a.textContent = `Download ${name} (${formatCount(job.bytes.length)} bytes)`;
     }
   }
 
@@ -253,7 +253,10 @@
       tick();
     };
     button.addEventListener('click', () => {
-      if (audio.paused) audio.play().catch((e) => { clock.textContent = 'cannot play: ' + e.message; });
+      // A pause during the start of playing rejects the play request; that is no failure.
+      if (audio.paused) {
+        audio.play().catch((e) => { if (e.name !== 'AbortError') clock.textContent = 'Cannot play: ' + e.message; });
+      }
       else audio.pause();
     });
     audio.addEventListener('play', () => { button.textContent = 'Pause'; tick(); });
@@ -285,7 +288,10 @@
     if (!peaks) return;
     const columns = peaks.length / 2;
     const mid = h / 2;
-    const scale = (h / 2 - 2) / 32768;
+    // Scaled to the loudest sample, so that quiet recordings show their shape too.
+    let loudest = 1;
+    for (const v of peaks) loudest = Math.max(loudest, Math.abs(v));
+    const scale = (h / 2 - 2) / loudest;
     for (let c = 0; c < columns; c++) {
       const x = (c / columns) * w;
       ctx.fillStyle = c / columns < played ? style.getPropertyValue('--played') : style.color;

@@ -81,6 +81,8 @@ try {
     if (!url.startsWith(origin + '/') && !url.startsWith('blob:')) foreign.push(url);
   });
   page.on('pageerror', (e) => pageErrors.push(String(e)));
+  // A load that the page's content security policy refused shows up as a console error.
+  page.on('console', (m) => { if (m.type() === 'error') pageErrors.push(m.text()); });
   const cdp = await browser.target().createCDPSession();
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
   const finished = new Map();
@@ -189,7 +191,8 @@ try {
   });
 
   await page.evaluate(() => window.scrollTo(0, 0));
-  await page.screenshot({ path: screenshot, fullPage: true });
+  await page.screenshot({ path: screenshot });
+  await page.screenshot({ path: screenshot.replace(/\.png$/, '_full.png'), fullPage: true });
 
   if (!fs.existsSync(hourStream)) {
     skip('page: one-hour stream', `no ${hourStream}`);
@@ -209,12 +212,17 @@ try {
     });
   }
 
-  await check('page: nothing fetched from anywhere but the page\'s folder; no script errors', () => {
+  await check('page: nothing fetched from or named outside the page\'s folder; no errors', () => {
     expect(foreign.length === 0, `requests elsewhere: ${foreign.join(', ')}`);
     expect(pageErrors.length === 0, `errors: ${pageErrors.join('; ')}`);
     const allowed = ['/', '/style.css', '/app.js', '/worker.js', '/amrconv.js', '/converter.js', '/amrconv.wasm', '/icon.svg'];
     const odd = asked.filter((p) => !allowed.includes(p));
     expect(odd.length === 0, `asked the server for ${odd.join(', ')}`);
+    for (const f of fs.readdirSync(siteDir)) {
+      const urls = fs.readFileSync(path.join(siteDir, f), 'latin1').match(/\b(https?|wss?|ftp):\/\/[^\s"'<>)]*/g) || [];
+      const outside = urls.filter((u) => u !== 'http://www.w3.org/2000/svg');
+      expect(outside.length === 0, `${f} names ${outside.join(', ')}`);
+    }
   });
 } finally {
   await browser.close();
