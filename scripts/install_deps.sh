@@ -3,6 +3,8 @@
 # tools scripts; installs nothing when everything is present. With arguments, installs
 # those packages instead (fuzz/run.sh asks for cmake and the fuzzing compiler only).
 fuzz_packages=(cmake clang libclang-rt-14-dev)
+# The browser page: its WebAssembly build and the headless browser of its test (tests/web/run.sh).
+web_packages=(emscripten chromium)
 install_missing_packages() {
   local wanted=(cmake g++ libgtest-dev libbenchmark-dev) missing=() pkg
   if (($# > 0)); then wanted=("$@"); fi

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The browser page's test stage: builds the page (web/build.sh), the native amrconv and the
+# one-hour stream, installs the test's npm packages (npm ci), then runs the WebAssembly module's
+# test under Node and the page's test in the system's headless Chromium. Its last line is
+# "N passed, N failed, N skipped" over both.
+set -euo pipefail
+exec </dev/null
+cd "$(dirname "$0")/../.."
+source scripts/install_deps.sh
+install_missing_packages
+install_missing_packages "${web_packages[@]}"
+for tool in node npm; do
+  command -v "$tool" >/dev/null || { echo "the browser tests need $tool (Node.js 18 or later)" >&2; exit 1; }
+done
+
+web/build.sh build/web/site
+
+# The native program the page is compared with, and the stream writer for the one-hour stream.
+if [ ! -f build/release/CMakeCache.txt ]; then
+  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build build/release -j2 --target amrconv amrstreamgen
+mkdir -p build/web/streams
+hour=build/web/streams/hour_mixed.wav
+if [ ! -f "$hour" ]; then
+  # The benchmarks' one-hour stream (bench/CMakeLists.txt, hour_mixed).
+  build/release/tools/amrstreamgen --gen speech --mode-change 0.01 --seconds 3600 --seed 41 "$hour"
+fi
+
+(cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
+
+export AMRCONV="$PWD/build/release/app/amrconv" AMRCONV_HOUR_STREAM="$PWD/$hour"
+passed=0 failed=0 skipped=0 status=0
+for test in tests/web/wasm_test.mjs tests/web/page_test.mjs; do
+  echo "-- $test"
+  log=build/web/$(basename "$test" .mjs).log
+  node "$test" | tee "$log" || status=1
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$log" | tail -n 1 || true)
+  if [ -z "$line" ]; then
+    echo "$test ended without its summary line"
+    failed=$((failed + 1))
+    status=1
+    continue
+  fi
+  read -r p _ f _ s _ <<<"${line//,/}"
+  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+done
+echo "$passed passed, $failed failed, $skipped skipped"
+exit "$status"

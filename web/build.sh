@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the browser page into build/web/site (or the folder given as $1): the static files of
+# web/ and the converter compiled to WebAssembly with emscripten (amrconv.js + amrconv.wasm).
+# The wasm module holds the project's own decoder, container and job sources, with
+# web/amrconv_web.cpp as its entry points. Installs emscripten through apt-get when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/install_deps.sh
+install_missing_packages emscripten
+
+site=${1:-build/web/site}
+mkdir -p "$site"
+# Debian's emscripten runs its JavaScript tools with the machine's node, which may not look
+# in Debian's own module folder, where its parser (node-acorn) lives.
+export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+# Debian's emscripten keeps its prebuilt system libraries in a read-only cache.
+export EM_FROZEN_CACHE=1
+
+sources=(web/amrconv_web.cpp)
+for f in app/*.cpp container/*.cpp amrdec/*.cpp amrdec/tables/*.cpp; do
+  [ "$f" = app/main.cpp ] || sources+=("$f")
+done
+
+# -msimd128 -msse2: the decoder's SSE2 kernels through emscripten's 128-bit SIMD mapping
+# (every browser of the last years runs wasm SIMD). MODULARIZE: the worker and the Node test
+# each create their own instance. No eval (DYNAMIC_EXECUTION=0), so the page's content
+# security policy can forbid it.
+emcc -std=c++20 -O3 -Wall -Wextra -I. -msimd128 -msse2 \
+  -sMODULARIZE=1 -sEXPORT_NAME=createAmrconvModule \
+  -sENVIRONMENT=web,worker,node -sALLOW_MEMORY_GROWTH=1 -sDYNAMIC_EXECUTION=0 \
+  -sFORCE_FILESYSTEM=1 -sEXPORTED_RUNTIME_METHODS=FS,ccall \
+  -sEXPORTED_FUNCTIONS=_amrweb_run_job,_amrweb_survey,_amrweb_wrap_storage_file,_malloc,_free \
+  "${sources[@]}" -o "$site/amrconv.js"
+
+cp web/index.html web/style.css web/icon.svg web/app.js web/worker.js web/converter.js "$site/"
+echo "built $site"
