@@ -1,5 +1,6 @@
 // Background-noise detection on the synthesised speech and excitation energy control in
 // background noise (3GPP TS 26.073 Bgn_scd and Ex_ctrl).
+#include <algorithm>
 #include <cstdint>
 
 #include "fixed_point.h"
@@ -99,7 +100,7 @@ int32_t Ex_ctrl(int16_t* excitation, int32_t excEnergy, const int32_t* exEnergyH
   const int32_t e = norm_s(excEnergy);
   const int32_t inv = div_s(16383, excEnergy << e);
   int32_t scale_Q10 = (2 * avgEnergy * inv) >> (20 - e);
-  if (scale_Q10 > MAX_16) scale_Q10 = MAX_16;
+  scale_Q10 = std::min(scale_Q10, MAX_16);
   if (carefulFlag != 0 && scale_Q10 > SCALE_LIMIT_CAREFUL) scale_Q10 = SCALE_LIMIT_CAREFUL;
 
   for (int i = 0; i < L_SUBFR; ++i) excitation[i] = wrap16((excitation[i] * scale_Q10) >> 10);

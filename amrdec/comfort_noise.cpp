@@ -118,7 +118,7 @@ int32_t LogPredictionGain(const int16_t* a) {
   int32_t exponent = 0, fraction = 0;
   Log2(pred_err, &exponent, &fraction);
   int32_t g = (exponent - 15) * 4096;
-  if (g < MIN_16) g = MIN_16;
+  g = std::max(g, MIN_16);
   return (-(g + (fraction >> 3))) >> 1;
 }
 
@@ -137,7 +137,7 @@ void dtx_dec(DecoderState& st, int16_t* synth, int16_t* A_t, int32_t new_state, 
 
   // Weight of the newest SID (Q14): grows by 1 / SID interval per frame since that SID.
   int32_t n = (dtx.since_last_sid + 1) * 1024;
-  if (n > 32767) n = 32767;
+  n = std::min(n, MAX_16);
   int32_t k = (dtx.true_sid_period_inv * n) >> 15;
   if (k > 1024) k = 1024;
   k *= 16;
@@ -231,7 +231,7 @@ void A_Refl(const int16_t* a, int32_t* refl) {
     int32_t d = MAX_32 - 2 * refl[i] * refl[i];
     const int32_t sh = norm_l(d);
     d = shl_wrap32(d, sh);
-    const int32_t den = d > MAX_32 - 32768 ? MAX_16 : (d + 32768) >> 16;
+    const int32_t den = round16_sat(d);
     const int32_t q = div_s(16384, den);
     const int32_t scale = 15 - sh;
 

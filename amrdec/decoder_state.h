@@ -49,7 +49,8 @@ struct DtxDecState {
 };
 
 struct DecoderState {
-  // Frame control (DecodeFrame).
+  // Frame control (DecodeFrame). Despite its 3GPP TS 26.073 name, prev_ft holds the previous
+  // frame's receive type (RX_*), not its frame type.
   int32_t reset_flag_old;
   int32_t prev_ft;
   int32_t prev_mode;
@@ -66,7 +67,9 @@ struct DecoderState {
   int32_t ltpGainHistory[9];
   int32_t excEnergyHist[9];
 
-  // Bad-frame classification.
+  // Bad-frame classification: the previous frame's bad and degraded flags, and `state`, the
+  // concealment depth 0..6 (one step deeper per bad frame; a good frame returns it to 0, or
+  // from 6 to 5).
   int16_t prev_bf;
   int16_t prev_pdf;
   int16_t state;

@@ -66,6 +66,8 @@ int32_t ScatterPayload(int32_t ft, const Bits& bit, int16_t* parm) {
   return ft == FT_NO_DATA ? RX_NO_DATA : RX_SPEECH_BAD;
 }
 
+static_assert(std::ranges::max(prmno) == MAX_PRM, "the parameter vector holds the largest mode's parameters");
+
 constexpr int32_t kSidBits = 35;  // comfort-noise parameter bits before STI
 
 }  // namespace

@@ -58,5 +58,6 @@ void PrintEndOfFileTimes(uint32_t start_ms) {
   std::printf("\nStartReading..Time(%u)\n", start_ms);
   std::printf("\nStop Reading..Time(%u)\n", stop_ms);
   // Unsigned subtraction gives the elapsed time across a wrap of the tick counter too.
+  // "TimeDiffernce" is spelt as the program has always printed it, for the tools that read it.
   std::printf("\nTimeDiffernce(%u)", stop_ms - start_ms);
 }

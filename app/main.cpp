@@ -12,6 +12,7 @@ namespace {
 constexpr size_t kPathBufferSize = 260;  // 259 bytes and the terminating NUL
 
 constexpr const char* kUsageLines[] = {
+    // The usage text, "Invalied" included, is kept word for word: callers match it.
     "\n Invalied Arguments..",
     "\n ---------------------------------------",
     "\n Run the Exe with below 2 arguments",

@@ -145,6 +145,7 @@ int32_t ReadAmrFrame(AMRFileHandler* handler, uint8_t* frame, uint32_t* length, 
   *length += static_cast<uint32_t>(std::fread(frame + 1, 1, size - 1, stream));
   if (*length == size) return kReadOk;
 
+  // "Lenght" is spelt as the program has always printed it: callers match the message.
   char text[64];
   const int text_size = std::snprintf(text, sizeof text, "\n Read Lenght(%d) Error(%d)",
                                       static_cast<int>(*length), GetLastError());

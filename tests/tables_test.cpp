@@ -1,6 +1,7 @@
 // Checks the generated decoder tables: sizes, the values the 3GPP TS 26.073 tables are known
 // by, and the consistency the decoder relies on (bit orders against bit sizes, homing frames
 // against field widths, the phase-arranged interpolation table against its filter).
+#include "amrdec/decoder_state.h"
 #include "amrdec/tables/tables.h"
 
 #include <gtest/gtest.h>
@@ -113,7 +114,7 @@ TEST(Tables, BitOrdersCoverEveryParameterBitOnce) {
     const ModeTable& bits = bitno_by_mode[m];
     ASSERT_EQ(order.count, payload_bits[m]);
     ASSERT_EQ(bits.count, prmno[m]);
-    int prm[kMaxPrmNo] = {};
+    int prm[MAX_PRM] = {};
     int total = 0;
     for (int i = 0; i < bits.count; ++i) total += bits.values[i];
     EXPECT_EQ(total, order.count);

@@ -295,7 +295,6 @@ def render(tables, prmno, first_sf):
          "struct BitOrderTable {\n  const BitPair* bits;\n  int32_t count;\n};\n",
          "struct ModeTable {\n  const int16_t* values;\n  int32_t count;\n};\n\n",
          "inline constexpr int32_t kNumModes = 9;  // MR475..MR122, MRDTX\n",
-         f"inline constexpr int32_t kMaxPrmNo = {max(prmno)};\n",
          "// Parameters per frame, by mode 0..8.\n",
          f"inline constexpr int16_t prmno[kNumModes] = {{{', '.join(map(str, prmno))}}};\n",
          "// Parameters compared by the first-subframe homing test, by mode 0..7.\n",

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "amrdec/decoder_state.h"
 #include "amrdec/tables/tables.h"
 #include "frame_packer.h"
 
@@ -198,9 +199,9 @@ void Generate(const Options& o, std::vector<uint8_t>& out, uint32_t& frames) {
   const bool random = o.gen == "random";
   int32_t mode = o.mode;
   int32_t dtx_left = 0, since_sid = 0;
-  int16_t parm[amrnb::kMaxPrmNo];
+  int16_t parm[amrnb::MAX_PRM];
   for (int64_t n = 0; n < o.frames; ++n, ++frames) {
-    std::fill_n(parm, amrnb::kMaxPrmNo, int16_t{0});
+    std::fill_n(parm, amrnb::MAX_PRM, int16_t{0});
     FrameInfo info;
     info.quality = rng.Chance(o.bad) ? 0 : 1;
     if (dtx_left > 0) {  // inside a DTX period: no data, a SID update every 8th frame
@@ -242,7 +243,7 @@ bool ParseText(std::istream& in, std::vector<uint8_t>& out, uint32_t& frames) {
     std::string kind;
     if (!(ls >> kind)) continue;
     FrameInfo info;
-    int16_t parm[amrnb::kMaxPrmNo] = {};
+    int16_t parm[amrnb::MAX_PRM] = {};
     std::string word;
     auto fail = [&](const char* why) {
       std::fprintf(stderr, "line %d: %s\n", line_no, why);

@@ -24,7 +24,6 @@ struct ModeTable {
 };
 
 inline constexpr int32_t kNumModes = 9;  // MR475..MR122, MRDTX
-inline constexpr int32_t kMaxPrmNo = 57;
 // Parameters per frame, by mode 0..8.
 inline constexpr int16_t prmno[kNumModes] = {17, 19, 19, 19, 19, 23, 39, 57, 5};
 // Parameters compared by the first-subframe homing test, by mode 0..7.
