@@ -4,7 +4,7 @@
 # those packages instead (fuzz/run.sh asks for cmake and the fuzzing compiler only).
 fuzz_packages=(cmake clang libclang-rt-14-dev)
 install_missing_packages() {
-  local wanted=(cmake g++ libgtest-dev libbenchmark-dev) missing=() pkg
+  local wanted=(cmake g++ clang pkg-config libgtest-dev libbenchmark-dev) missing=() pkg
   if (($# > 0)); then wanted=("$@"); fi
   for pkg in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
