@@ -6,6 +6,11 @@
 #ifndef AMRDEC_DECODER_STATE_H
 #define AMRDEC_DECODER_STATE_H
 
+// Internal to the decoder: its own sources and the test-support target define AMRNBDEC_INTERNAL.
+#ifndef AMRNBDEC_INTERNAL
+#error "decoder-internal header: use amrnb_decoder.h, or link amrnbdec_testsupport"
+#endif
+
 #include <cstdint>
 
 #include "amrnb_decoder.h"

@@ -6,6 +6,11 @@
 #ifndef AMRDEC_FIXED_POINT_H
 #define AMRDEC_FIXED_POINT_H
 
+// Internal to the decoder: its own sources and the test-support target define AMRNBDEC_INTERNAL.
+#ifndef AMRNBDEC_INTERNAL
+#error "decoder-internal header: use amrnb_decoder.h, or link amrnbdec_testsupport"
+#endif
+
 #include <bit>
 #include <cstdint>
 

@@ -6,7 +6,7 @@ fuzz_packages=(cmake clang libclang-rt-14-dev)
 # The browser page: its WebAssembly build and the headless browser of its test (tests/web/run.sh).
 web_packages=(emscripten chromium)
 install_missing_packages() {
-  local wanted=(cmake g++ libgtest-dev libbenchmark-dev) missing=() pkg
+  local wanted=(cmake g++ clang pkg-config libgtest-dev libbenchmark-dev) missing=() pkg
   if (($# > 0)); then wanted=("$@"); fi
   for pkg in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -84,6 +84,29 @@ for cc in gcc clang; do
              "$work/pc_$cc" "$work/pc_${cc}_cpp")
 done
 
+# A parent project that takes the source tree in with add_subdirectory: it keeps its own
+# (empty) build type, gets neither tests nor tools, and builds the program only on demand.
+if [[ $part == static ]]; then
+  mkdir "$work/parent"
+  cat >"$work/parent/CMakeLists.txt" <<EOF
+cmake_minimum_required(VERSION 3.20)
+project(parent LANGUAGES C CXX)
+add_subdirectory("$source_dir" amrconv)
+add_executable(parent_c "$source_dir/examples/decode_amr_file.c")
+add_executable(parent_cpp "$source_dir/examples/decode_amr_file.cpp")
+foreach(example parent_c parent_cpp)
+  target_link_libraries(\${example} PRIVATE amrnbdec::amrnbdec)
+endforeach()
+EOF
+  log cmake -S "$work/parent" -B "$work/parent/build"
+  log cmake --build "$work/parent/build" --parallel 2
+  grep -q '^CMAKE_BUILD_TYPE:STRING=$' "$work/parent/build/CMakeCache.txt" || fail "the parent's build type was set"
+  [[ ! -e $work/parent/build/amrconv/tests && ! -e $work/parent/build/amrconv/tools ]] \
+    || fail "tests or tools configured in a parent project"
+  [[ ! -e $work/parent/build/amrconv/app/amrconv ]] || fail "the program built for a parent project"
+  examples+=("$work/parent/build/parent_c" "$work/parent/build/parent_cpp")
+fi
+
 # Inputs: a stream from the project's stream writer (mode changes, bad frames, no data, DTX)
 # and two reference streams (invalid frame types and SID errors; decoder homing frames).
 "$streamgen" --gen speech --frames 250 --mode-change 0.1 --bad 0.05 --nodata 0.05 --dtx 0.03 \
