@@ -201,13 +201,30 @@ Bytes SourceFrames(int count) {
 // their places, so the destination holds what a normal run writes.
 TEST(Jobs, ClosedStandardInputAndOutputChangeNoByteOfTheDestination) {
   TempDir dir;
-  WriteFile(dir.Path("src.wav"), WithFrames(AmrWaveHeader(), {SourceFrames(300)}));
+  WriteFile(dir.Path("src.wav"), WithFrames(AmrWaveHeader(), {SourceFrames(2000)}));
   for (const char* event : {"1", "2"}) {
     SCOPED_TRACE(event);
     ASSERT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("normal"), event}).exit_code, 0);
     const pid_t pid = Start({dir.Path("src.wav"), dir.Path("closed"), event}, 1, [] { close(0), close(1); });
     EXPECT_EQ(Finish(pid, "/dev/null").exit_code, 0);
     EXPECT_EQ(ReadFile(dir.Path("closed")), ReadFile(dir.Path("normal")));
+  }
+}
+
+// A destination that standard output goes to would get the progress text inside it: refused
+// before it is opened, for both jobs.
+TEST(Jobs, DestinationWhereStandardOutputGoesIsRefused) {
+  TempDir dir;
+  WriteFile(dir.Path("src.wav"), WithFrames(AmrWaveHeader(), {SourceFrames(3)}));
+  for (const char* event : {"1", "2"}) {
+    WriteFile(dir.Path("dst"), {'k'});
+    const int out = open(dir.Path("dst").c_str(), O_WRONLY | O_APPEND);
+    const pid_t pid = Start({dir.Path("src.wav"), dir.Path("dst"), event}, out, [] {});
+    close(out);
+    const RunResult r = Finish(pid, dir.Path("dst"));
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_EQ(r.out, HeaderLines().insert(0, 1, 'k') + "\nDestination (" + dir.Path("dst") +
+                         ") is where standard output goes; refusing to write both to it.");
   }
 }
 
