@@ -50,5 +50,6 @@ run_stage() {
 run_build build/release -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SANITIZE=OFF
 run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DAMRCONV_SANITIZE=ON
 run_build build/scalar -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SIMD=OFF
+run_stage web tests/web/run.sh
 echo "all tests passed"
 echo "tests: $passed passed, 0 failed, $skipped skipped"

@@ -94,24 +94,30 @@ EMSCRIPTEN_KEEPALIVE int32_t amrweb_survey(const char* source, uint32_t* record)
 EMSCRIPTEN_KEEPALIVE int32_t amrweb_wrap_storage_file(const char* source, const char* destination) {
   FILE* in = std::fopen(source, "rb");
   if (in == nullptr) return kJobOpenFailed;
-  std::vector<uint8_t> bytes(static_cast<size_t>(FileSize(in)));
-  const size_t read = std::fread(bytes.data(), 1, bytes.size(), in);
-  std::fclose(in);
-  if (read != bytes.size()) return kJobOpenFailed;
-  if (bytes.size() < kStorageMagicSize ||
-      std::memcmp(bytes.data(), kStorageMagic, kStorageMagicSize) != 0) {
+  char magic[kStorageMagicSize] = {};
+  const long frame_bytes = FileSize(in) - static_cast<long>(kStorageMagicSize);
+  if (std::fread(magic, 1, kStorageMagicSize, in) != kStorageMagicSize ||
+      std::memcmp(magic, kStorageMagic, kStorageMagicSize) != 0) {
+    std::fclose(in);
     return kReadWrongFormat;
   }
-
   FILE* out = std::fopen(destination, "wb+");
-  if (out == nullptr) return kJobOpenFailed;
-  const size_t frame_bytes = bytes.size() - kStorageMagicSize;
+  if (out == nullptr) {
+    std::fclose(in);
+    return kJobOpenFailed;
+  }
   bool ok = WriteWaveHeader(static_cast<uint32_t>(frame_bytes), out) == 0;
   // The format tag, little-endian at offset 20, marks the data as AMR frames.
   const uint8_t tag[2] = {kAmrWaveFormatTag & 0xFF, kAmrWaveFormatTag >> 8};
   ok = ok && std::fseek(out, 20, SEEK_SET) == 0 && std::fwrite(tag, 1, 2, out) == 2 &&
-       std::fseek(out, kAmrWaveHeaderSize, SEEK_SET) == 0 &&
-       std::fwrite(bytes.data() + kStorageMagicSize, 1, frame_bytes, out) == frame_bytes;
+       std::fseek(out, kAmrWaveHeaderSize, SEEK_SET) == 0;
+  std::vector<char> chunk(64 * 1024);
+  size_t n = 0;
+  while (ok && (n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) {
+    ok = std::fwrite(chunk.data(), 1, n, out) == n;
+  }
+  ok = ok && !std::ferror(in);
+  std::fclose(in);
   ok = std::fclose(out) == 0 && ok;
   return ok ? kJobOk : kJobOpenFailed;
 }

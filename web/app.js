@@ -232,8 +232,9 @@
     const canvas = part(card, '.wave');
     const button = part(card, '.play');
     const clock = part(card, '.clock');
-    canvas.setAttribute('aria-label', `Waveform of ${r.name}, ${formatTime(seconds)} long. ` +
-                        'Left and right arrow keys move the play position by a second.');
+    // The waveform is also the play position's slider: arrow keys move it by a second.
+    canvas.setAttribute('aria-label', `Play position in the waveform of ${r.name}`);
+    canvas.setAttribute('aria-valuemax', seconds.toFixed(2));
     const audio = document.createElement('audio');
     card.audio = audio;
     canvas.after(audio);
@@ -244,6 +245,8 @@
     const tick = () => {
       position = audio.currentTime;
       clock.textContent = `${formatTime(position)} / ${formatTime(seconds)}`;
+      canvas.setAttribute('aria-valuenow', position.toFixed(2));
+      canvas.setAttribute('aria-valuetext', `${formatTime(position)} of ${formatTime(seconds)}`);
       draw();
       if (!audio.paused) requestAnimationFrame(tick);
     };
