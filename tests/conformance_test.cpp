@@ -41,6 +41,9 @@ Samples Pcm(const Bytes& bytes, size_t offset = 0) {
   return s;
 }
 
+// The final samples of a stream's reference output file.
+Samples Reference(const std::string& name) { return Pcm(testutil::ReadFile(kDataDir + name + ".out.wav"), 62); }
+
 // The frames of a file, each in a buffer of exactly its size (AddressSanitizer reports a read
 // past it): an AMR-in-WAV file as the decode job reads it (a frame type without a size is one
 // byte, a frame cut short is not decoded), or IF2 frames that follow each other from byte 0.
@@ -193,7 +196,7 @@ TEST(If2Layout, DecodesLikeTheReference) {
                            "speechlike_bad"}) {
     const std::vector<Bytes> frames = ReadFrames(kDataDir + "if2/" + name + ".if2", AMRNB_LAYOUT_IF2);
     const Bytes own = testutil::ReadFile(kDataDir + "if2/" + name + ".pcm");
-    const Samples want = own.empty() ? Pcm(testutil::ReadFile(kDataDir + name + ".out.wav"), 62) : Pcm(own);
+    const Samples want = own.empty() ? Reference(name) : Pcm(own);
     ASSERT_EQ(frames.size() * L_FRAME, want.size()) << name;
     Decoder dec;
     for (size_t n = 0; n < frames.size(); n++) {
@@ -201,26 +204,6 @@ TEST(If2Layout, DecodesLikeTheReference) {
       ASSERT_EQ(dec.Decode(frames[n], nullptr, AMRNB_LAYOUT_IF2), Samples(at, at + L_FRAME)) << name << " frame " << n;
     }
   }
-}
-
-// A homing frame right after a reset is answered with the fixed pattern, a decoded homing
-// frame resets the decoder, and a second homing frame after it is answered again.
-TEST(Homing, AnsweredFramesGiveTheFixedPattern) {
-  const Bytes homing = Frames("homing").at(0);  // MR122 homing frame
-  const std::vector<Bytes> speech = Frames("mode7");
-  ASSERT_EQ((homing[0] >> 3) & 15, 7);
-  const Samples pattern(L_FRAME, 0x0008);
-
-  Decoder dec;
-  EXPECT_EQ(dec.Decode(homing), pattern);  // first frame after reset
-  EXPECT_EQ(dec.Decode(homing), pattern);  // still in the homed state
-  EXPECT_NE(dec.Decode(speech.at(0)), pattern);
-  EXPECT_EQ(dec.state()->reset_flag_old, 0);
-  EXPECT_NE(dec.Decode(homing), pattern);  // decoded, then the decoder resets
-  EXPECT_EQ(dec.state()->reset_flag_old, 1);
-  EXPECT_EQ(dec.Decode(homing), pattern);
-  Decoder fresh;  // after the reset the decoder behaves as a fresh one
-  EXPECT_EQ(dec.Decode(speech.at(1)), fresh.Decode(speech.at(1)));
 }
 
 // Resets from two garbage fills. The full reset gives the same block both ways, except for bytes
@@ -256,26 +239,11 @@ TEST(Reset, FullResetLeavesNothingOfTheOldStatePartialResetOnlyItsValues) {
 // Streams that between them reach every decoding path.
 const char* const kIsolationStreams[] = {"mixed", "dtx", "speechlike_bad", "homing"};
 
-Samples DecodeAlone(const std::vector<Bytes>& frames) {
-  Decoder dec;
-  Samples out;
-  for (const Bytes& f : frames) {
-    const Samples s = dec.Decode(f);
-    out.insert(out.end(), s.begin(), s.end());
-  }
-  return out;
-}
-
 // Each thread decodes its own stream through the C interface, three passes after all started.
-TEST(DecoderIsolation, ParallelThreadsMatchDecodingAlone) {
+TEST(DecoderIsolation, ParallelThreadsMatchTheReference) {
   constexpr int kCount = std::size(kIsolationStreams), kRounds = 3;
   std::vector<std::vector<Bytes>> frames;
-  std::vector<Samples> alone;
-  for (const char* name : kIsolationStreams) {
-    frames.push_back(Frames(name));
-    ASSERT_GT(frames.back().size(), 100u) << name;
-    alone.push_back(DecodeAlone(frames.back()));
-  }
+  for (const char* name : kIsolationStreams) frames.push_back(Frames(name));
   std::vector<std::vector<Samples>> parallel(kCount, std::vector<Samples>(kRounds));
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
@@ -296,41 +264,35 @@ TEST(DecoderIsolation, ParallelThreadsMatchDecodingAlone) {
   }
   for (std::thread& thread : threads) thread.join();
   for (int s = 0; s < kCount; ++s) {
-    for (int round = 0; round < kRounds; ++round) EXPECT_TRUE(parallel[s][round] == alone[s]) << kIsolationStreams[s] << round;
+    const Samples want = Reference(kIsolationStreams[s]);
+    for (int round = 0; round < kRounds; ++round) EXPECT_TRUE(parallel[s][round] == want) << kIsolationStreams[s] << round;
   }
 }
 
 // One scratch block serving two streams frame by frame (nothing may carry over in it), and a
 // state block copied mid-stream that continues exactly like the original.
-TEST(DecoderIsolation, SharedScratchAndCopiedStateMatchDecodingAlone) {
-  const std::vector<Bytes> a = Frames("speechlike_bad"), b = Frames("dtx");
-  ASSERT_FALSE(a.empty() || b.empty());
-  Decoder da, db, copy;
-  Samples out_a, out_b, copy_b;
-  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-    DecoderScratch* shared = da.scratch();
-    if (i < a.size()) {
-      Samples s(L_FRAME);
-      Bytes f = a[i];
-      DecodeFrame(f.data(), da.state(), shared, s.data(), 0);
-      out_a.insert(out_a.end(), s.begin(), s.end());
-    }
-    if (i == b.size() / 2) std::memcpy(copy.state(), db.state(), kDecoderStateSize);
-    if (i < b.size()) {
-      Samples s(L_FRAME);
-      Bytes f = b[i];
-      DecodeFrame(f.data(), db.state(), shared, s.data(), 0);
-      out_b.insert(out_b.end(), s.begin(), s.end());
-      if (i >= b.size() / 2) {
-        const Samples c = copy.Decode(b[i]);
-        copy_b.insert(copy_b.end(), c.begin(), c.end());
+TEST(DecoderIsolation, SharedScratchAndCopiedStateMatchTheReference) {
+  const char* const names[2] = {"speechlike_bad", "dtx"};
+  const std::vector<Bytes> frames[2] = {Frames(names[0]), Frames(names[1])};
+  const size_t half = frames[1].size() / 2;
+  Decoder dec[2], copy;
+  Samples out[2], copied;
+  for (size_t i = 0; i < std::max(frames[0].size(), frames[1].size()); ++i) {
+    if (i == half) std::memcpy(copy.state(), dec[1].state(), kDecoderStateSize);
+    for (int s = 0; s < 2; ++s) {
+      if (i >= frames[s].size()) continue;
+      Samples pcm(L_FRAME);
+      Bytes f = frames[s][i];
+      DecodeFrame(f.data(), dec[s].state(), dec[0].scratch(), pcm.data(), 0);
+      out[s].insert(out[s].end(), pcm.begin(), pcm.end());
+      if (s == 1 && i >= half) {
+        const Samples c = copy.Decode(frames[1][i]);
+        copied.insert(copied.end(), c.begin(), c.end());
       }
     }
   }
-  EXPECT_TRUE(out_a == DecodeAlone(a));
-  const Samples alone_b = DecodeAlone(b);
-  EXPECT_TRUE(out_b == alone_b);
-  EXPECT_TRUE(copy_b == Samples(alone_b.begin() + static_cast<std::ptrdiff_t>(b.size() / 2 * L_FRAME), alone_b.end()));
+  for (int s = 0; s < 2; ++s) EXPECT_TRUE(out[s] == Reference(names[s])) << names[s];
+  EXPECT_TRUE(copied == Samples(out[1].begin() + static_cast<std::ptrdiff_t>(half * L_FRAME), out[1].end()));
 }
 
 }  // namespace
