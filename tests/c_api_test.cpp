@@ -183,9 +183,8 @@ TEST(CInterface, BitExactWithFrameLevelEntryOnEveryStream) {
   }
   EXPECT_GE(storage_streams, 14);
 
-  fs::path if2_dir = data / "if2";
-  if (!fs::exists(if2_dir)) if2_dir = AMRCONV_SHARED_IF2_DIR;
-  if (!fs::exists(if2_dir)) GTEST_SKIP() << "no IF2 streams in " << data << " or " << if2_dir;
+  const fs::path if2_dir = data / "if2";
+  ASSERT_TRUE(fs::exists(if2_dir)) << if2_dir;
   for (const auto& entry : fs::directory_iterator(if2_dir)) {
     if (entry.path().extension() != ".if2") continue;
     std::vector<Bytes> frames = Split(ReadFile(entry.path()), 0, AMRNB_LAYOUT_IF2);

@@ -1,5 +1,6 @@
-// Conformance of the whole decoder against independently produced reference data, and the
-// decoder's isolation: everything of a stream lives in the caller's blocks.
+// Conformance of the whole decoder against independently produced reference data, the
+// program's own output on the same streams, and the decoder's isolation: everything of a
+// stream lives in the caller's blocks.
 //
 // Each stream is decoded frame by frame through the traced entry. For every frame the
 // unpacked parameters, the values between the stages, the synthesized and post-filtered
@@ -7,6 +8,7 @@
 // frame, record and values that differ.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -30,7 +32,8 @@ using testutil::Bytes;
 
 const std::string kDataDir = std::string(AMRCONV_TEST_DATA_DIR) + "/conformance/";
 const char* const kStreams[] = {"mode0", "mode1", "mode2", "mode3", "mode4", "mode5", "mode6",
-                                "mode7", "mixed", "dtx", "homing", "speechlike", "speechlike_bad", "stress"};
+                                "mode7", "mixed", "dtx", "homing", "speechlike", "speechlike_bad", "stress",
+                                "lowmode_bad"};
 
 Samples Pcm(const Bytes& bytes, size_t offset = 0) {
   Samples s;
@@ -38,18 +41,24 @@ Samples Pcm(const Bytes& bytes, size_t offset = 0) {
   return s;
 }
 
-// The frames of an AMR-in-WAV file as the decode job reads them, each in a zero-padded 32-byte
-// buffer: a frame type without a size is one byte long; a frame cut short is not decoded.
-std::vector<Bytes> ReadFrames(const std::string& name) {
-  const Bytes file = testutil::ReadFile(kDataDir + name + ".wav");
+// The final samples of a stream's reference output file.
+Samples Reference(const std::string& name) { return Pcm(testutil::ReadFile(kDataDir + name + ".out.wav"), 62); }
+
+// The frames of a file, each in a buffer of exactly its size (AddressSanitizer reports a read
+// past it): an AMR-in-WAV file as the decode job reads it (a frame type without a size is one
+// byte, a frame cut short is not decoded), or IF2 frames that follow each other from byte 0.
+std::vector<Bytes> ReadFrames(const std::string& path, int32_t layout = AMRNB_LAYOUT_STORAGE) {
+  const Bytes file = testutil::ReadFile(path);
   std::vector<Bytes> frames;
-  for (size_t pos = 62, len; pos < file.size(); pos += len) {
-    len = std::max(testutil::kFrameBytes[(file[pos] >> 3) & 15], 1);
+  for (size_t pos = layout ? 0 : 62, len; pos < file.size(); pos += len) {
+    const int ft = layout ? file[pos] & 15 : (file[pos] >> 3) & 15;
+    len = layout || ft <= 8 ? amrnb_frame_bytes(ft, layout) : std::max(testutil::kFrameBytes[ft], 1);
     if (pos + len > file.size()) break;
-    frames.emplace_back(file.begin() + pos, file.begin() + pos + len).resize(32);
+    frames.emplace_back(file.begin() + pos, file.begin() + pos + len);
   }
   return frames;
 }
+std::vector<Bytes> Frames(const std::string& name) { return ReadFrames(kDataDir + name + ".wav"); }
 
 // Formats the decoder's hooks as the reference trace lines of one frame.
 class Recorder : public DecodeTrace {
@@ -106,15 +115,20 @@ std::vector<std::string> Lines(const std::string& path) {
   return lines;
 }
 
-// Owns one decoder's memory blocks, reset.
+// Owns one decoder's memory blocks, filled with garbage, then reset: a field the reset forgets
+// shows as a difference, whatever its initial value.
 struct Decoder {
-  Decoder() { ResetDecoder(MR475, state()); }
+  Decoder() {
+    std::memset(state(), 0xA5, kDecoderStateSize);
+    std::memset(scratch(), 0x5A, kDecoderScratchSize);
+    ResetDecoder(MR475, state());
+  }
   DecoderState* state() { return reinterpret_cast<DecoderState*>(state_block.data()); }
   DecoderScratch* scratch() { return reinterpret_cast<DecoderScratch*>(scratch_block.data()); }
-  Samples Decode(Bytes frame, DecodeTrace* trace = nullptr) {  // the decoder may modify its input
+  Samples Decode(Bytes frame, DecodeTrace* trace = nullptr, int32_t layout = 0) {  // the decoder may modify its input
     Samples out(L_FRAME);
     EXPECT_EQ(trace ? DecodeFrameTraced(frame.data(), state(), scratch(), out.data(), 0, trace)
-                    : DecodeFrame(frame.data(), state(), scratch(), out.data(), 0), AMRNBDEC_OK);
+                    : DecodeFrame(frame.data(), state(), scratch(), out.data(), layout), AMRNBDEC_OK);
     return out;
   }
   std::vector<std::max_align_t> state_block = std::vector<std::max_align_t>(kDecoderStateSize / sizeof(std::max_align_t) + 1);
@@ -125,7 +139,7 @@ class Conformance : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Conformance, BitExact) {
   const std::string base = kDataDir + GetParam();
-  const std::vector<Bytes> frames = ReadFrames(GetParam());
+  const std::vector<Bytes> frames = Frames(GetParam());
   const std::vector<std::string> params = Lines(base + ".params.txt");
   std::map<int, std::vector<std::string>> stages;
   for (const std::string& line : Lines(base + ".stages.txt")) stages[std::stoi(line.substr(2))].push_back(line);
@@ -156,52 +170,80 @@ TEST_P(Conformance, BitExact) {
   }
 }
 
+// The program on the same stream: the decode job's file, header included, and its standard
+// output, times masked.
+TEST_P(Conformance, ProgramOutput) {
+  const std::string base = kDataDir + GetParam();
+  testutil::TempDir dir;
+  const testutil::RunResult run = testutil::RunAmrconv(dir, {base + ".wav", dir.Path("out.wav"), "1"});
+  EXPECT_EQ(run.exit_code, 0);
+  const Bytes printed = testutil::ReadFile(base + ".stdout.txt");
+  EXPECT_EQ(testutil::MaskTimes(run.out), testutil::MaskTimes(std::string(printed.begin(), printed.end())));
+  const Bytes got = testutil::ReadFile(dir.Path("out.wav")), want = testutil::ReadFile(base + ".out.wav");
+  const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+  EXPECT_TRUE(diff.first == got.end() && diff.second == want.end())
+      << "sizes " << got.size() << " and " << want.size() << ", first difference at byte " << diff.first - got.begin();
+}
+
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param); });
 
-// A homing frame right after a reset is answered with the fixed pattern, a decoded homing
-// frame resets the decoder, and a second homing frame after it is answered again.
-TEST(Homing, AnsweredFramesGiveTheFixedPattern) {
-  const Bytes homing = ReadFrames("homing").at(0);  // MR122 homing frame
-  const std::vector<Bytes> speech = ReadFrames("mode7");
-  ASSERT_EQ((homing[0] >> 3) & 15, 7);
-  const Samples pattern(L_FRAME, 0x0008);
+// The IF2 layout of the streams (frames re-laid from the storage frames independently of the
+// bit-order tables), decoded from a full reset. IF2 has no quality bit: where storage frames are
+// marked damaged the expected samples are of their own (if2/NAME.pcm), elsewhere the same.
+TEST(If2Layout, DecodesLikeTheReference) {
+  for (const char* name : {"mode0", "mode1", "mode2", "mode3", "mode4", "mode5", "mode6", "mode7", "mixed", "dtx",
+                           "speechlike_bad"}) {
+    const std::vector<Bytes> frames = ReadFrames(kDataDir + "if2/" + name + ".if2", AMRNB_LAYOUT_IF2);
+    const Bytes own = testutil::ReadFile(kDataDir + "if2/" + name + ".pcm");
+    const Samples want = own.empty() ? Reference(name) : Pcm(own);
+    ASSERT_EQ(frames.size() * L_FRAME, want.size()) << name;
+    Decoder dec;
+    for (size_t n = 0; n < frames.size(); n++) {
+      const auto at = want.begin() + static_cast<std::ptrdiff_t>(n * L_FRAME);
+      ASSERT_EQ(dec.Decode(frames[n], nullptr, AMRNB_LAYOUT_IF2), Samples(at, at + L_FRAME)) << name << " frame " << n;
+    }
+  }
+}
 
-  Decoder dec;
-  EXPECT_EQ(dec.Decode(homing), pattern);  // first frame after reset
-  EXPECT_EQ(dec.Decode(homing), pattern);  // still in the homed state
-  EXPECT_NE(dec.Decode(speech.at(0)), pattern);
-  EXPECT_EQ(dec.state()->reset_flag_old, 0);
-  EXPECT_NE(dec.Decode(homing), pattern);  // decoded, then the decoder resets
-  EXPECT_EQ(dec.state()->reset_flag_old, 1);
-  EXPECT_EQ(dec.Decode(homing), pattern);
-  Decoder fresh;  // after the reset the decoder behaves as a fresh one
-  EXPECT_EQ(dec.Decode(speech.at(1)), fresh.Decode(speech.at(1)));
+// Resets from two garbage fills. The full reset gives the same block both ways, except for bytes
+// that no frame of the streams ever writes either (padding): a field it forgets shows. The
+// partial reset writes only full-reset values and leaves every other byte as it was; which
+// fields it restores, and the values themselves, the streams check.
+TEST(Reset, FullResetLeavesNothingOfTheOldStatePartialResetOnlyItsValues) {
+  Decoder a, b;
+  std::memset(b.state(), 0x5A, kDecoderStateSize);
+  ResetDecoder(MR475, b.state());
+  const auto* full = reinterpret_cast<const unsigned char*>(a.state());
+  const auto* other = reinterpret_cast<const unsigned char*>(b.state());
+  std::vector<size_t> untouched;
+  for (size_t i = 0; i < kDecoderStateSize; ++i) {
+    if (full[i] == 0xA5 && other[i] == 0x5A) untouched.push_back(i);
+    else EXPECT_EQ(full[i], other[i]) << "byte " << i;
+  }
+  for (unsigned char garbage : {0x5A, 0xFF}) {
+    std::vector<unsigned char> partial(kDecoderStateSize, garbage);
+    ResetDecoder(MRDTX, reinterpret_cast<DecoderState*>(partial.data()));
+    for (size_t i = 0; i < partial.size(); ++i) {
+      ASSERT_TRUE(partial[i] == garbage || partial[i] == full[i]) << "byte " << i;
+    }
+  }
+  for (const char* name : {"mixed", "dtx", "homing"}) {
+    for (const Bytes& frame : Frames(name)) {
+      a.Decode(frame);
+      for (size_t i : untouched) ASSERT_EQ(full[i], 0xA5) << name << ": byte " << i << " is state the reset leaves out";
+    }
+  }
 }
 
 // Streams that between them reach every decoding path.
 const char* const kIsolationStreams[] = {"mixed", "dtx", "speechlike_bad", "homing"};
 
-Samples DecodeAlone(const std::vector<Bytes>& frames) {
-  Decoder dec;
-  Samples out;
-  for (const Bytes& f : frames) {
-    const Samples s = dec.Decode(f);
-    out.insert(out.end(), s.begin(), s.end());
-  }
-  return out;
-}
-
 // Each thread decodes its own stream through the C interface, three passes after all started.
-TEST(DecoderIsolation, ParallelThreadsMatchDecodingAlone) {
+TEST(DecoderIsolation, ParallelThreadsMatchTheReference) {
   constexpr int kCount = std::size(kIsolationStreams), kRounds = 3;
   std::vector<std::vector<Bytes>> frames;
-  std::vector<Samples> alone;
-  for (const char* name : kIsolationStreams) {
-    frames.push_back(ReadFrames(name));
-    ASSERT_GT(frames.back().size(), 100u) << name;
-    alone.push_back(DecodeAlone(frames.back()));
-  }
+  for (const char* name : kIsolationStreams) frames.push_back(Frames(name));
   std::vector<std::vector<Samples>> parallel(kCount, std::vector<Samples>(kRounds));
   std::atomic<int> ready{0};
   std::vector<std::thread> threads;
@@ -222,42 +264,35 @@ TEST(DecoderIsolation, ParallelThreadsMatchDecodingAlone) {
   }
   for (std::thread& thread : threads) thread.join();
   for (int s = 0; s < kCount; ++s) {
-    for (int round = 0; round < kRounds; ++round) EXPECT_TRUE(parallel[s][round] == alone[s]) << kIsolationStreams[s] << round;
+    const Samples want = Reference(kIsolationStreams[s]);
+    for (int round = 0; round < kRounds; ++round) EXPECT_TRUE(parallel[s][round] == want) << kIsolationStreams[s] << round;
   }
 }
 
 // One scratch block serving two streams frame by frame (nothing may carry over in it), and a
 // state block copied mid-stream that continues exactly like the original.
-TEST(DecoderIsolation, SharedScratchAndCopiedStateMatchDecodingAlone) {
-  const std::vector<Bytes> a = ReadFrames("speechlike_bad"), b = ReadFrames("dtx");
-  ASSERT_FALSE(a.empty() || b.empty());
-  Decoder da, db, copy;
-  std::memset(copy.scratch(), 0xA5, kDecoderScratchSize);
-  Samples out_a, out_b, copy_b;
-  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-    DecoderScratch* shared = da.scratch();
-    if (i < a.size()) {
-      Samples s(L_FRAME);
-      Bytes f = a[i];
-      DecodeFrame(f.data(), da.state(), shared, s.data(), 0);
-      out_a.insert(out_a.end(), s.begin(), s.end());
-    }
-    if (i == b.size() / 2) std::memcpy(copy.state(), db.state(), kDecoderStateSize);
-    if (i < b.size()) {
-      Samples s(L_FRAME);
-      Bytes f = b[i];
-      DecodeFrame(f.data(), db.state(), shared, s.data(), 0);
-      out_b.insert(out_b.end(), s.begin(), s.end());
-      if (i >= b.size() / 2) {
-        const Samples c = copy.Decode(b[i]);
-        copy_b.insert(copy_b.end(), c.begin(), c.end());
+TEST(DecoderIsolation, SharedScratchAndCopiedStateMatchTheReference) {
+  const char* const names[2] = {"speechlike_bad", "dtx"};
+  const std::vector<Bytes> frames[2] = {Frames(names[0]), Frames(names[1])};
+  const size_t half = frames[1].size() / 2;
+  Decoder dec[2], copy;
+  Samples out[2], copied;
+  for (size_t i = 0; i < std::max(frames[0].size(), frames[1].size()); ++i) {
+    if (i == half) std::memcpy(copy.state(), dec[1].state(), kDecoderStateSize);
+    for (int s = 0; s < 2; ++s) {
+      if (i >= frames[s].size()) continue;
+      Samples pcm(L_FRAME);
+      Bytes f = frames[s][i];
+      DecodeFrame(f.data(), dec[s].state(), dec[0].scratch(), pcm.data(), 0);
+      out[s].insert(out[s].end(), pcm.begin(), pcm.end());
+      if (s == 1 && i >= half) {
+        const Samples c = copy.Decode(frames[1][i]);
+        copied.insert(copied.end(), c.begin(), c.end());
       }
     }
   }
-  EXPECT_TRUE(out_a == DecodeAlone(a));
-  const Samples alone_b = DecodeAlone(b);
-  EXPECT_TRUE(out_b == alone_b);
-  EXPECT_TRUE(copy_b == Samples(alone_b.begin() + static_cast<std::ptrdiff_t>(b.size() / 2 * L_FRAME), alone_b.end()));
+  for (int s = 0; s < 2; ++s) EXPECT_TRUE(out[s] == Reference(names[s])) << names[s];
+  EXPECT_TRUE(copied == Samples(out[1].begin() + static_cast<std::ptrdiff_t>(half * L_FRAME), out[1].end()));
 }
 
 }  // namespace
