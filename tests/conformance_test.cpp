@@ -52,7 +52,7 @@ std::vector<Bytes> ReadFrames(const std::string& path, int32_t layout = AMRNB_LA
   std::vector<Bytes> frames;
   for (size_t pos = layout ? 0 : 62, len; pos < file.size(); pos += len) {
     const int ft = layout ? file[pos] & 15 : (file[pos] >> 3) & 15;
-    len = layout || ft <= 8 ? amrnb_frame_bytes(ft, layout) : std::max(testutil::kFrameBytes[ft], 1);
+    len = layout || ft <= 8 ? amrnb::FrameBytes(ft, layout) : std::max(testutil::kFrameBytes[ft], 1);
     if (pos + len > file.size()) break;
     frames.emplace_back(file.begin() + pos, file.begin() + pos + len);
   }
