@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fixed_point.h"
+#include "../fixed_point.h"
 
 namespace amrnb::sse2 {
 
