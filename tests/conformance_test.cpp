@@ -127,7 +127,7 @@ struct Decoder {
   DecoderScratch* scratch() { return reinterpret_cast<DecoderScratch*>(scratch_block.data()); }
   Samples Decode(Bytes frame, DecodeTrace* trace = nullptr, int32_t layout = 0) {  // the decoder may modify its input
     Samples out(L_FRAME);
-    EXPECT_EQ(trace ? DecodeFrameTraced(frame.data(), state(), scratch(), out.data(), 0, trace)
+    EXPECT_EQ(trace ? DecodeFrameTraced(frame.data(), state(), scratch(), out.data(), layout, trace)
                     : DecodeFrame(frame.data(), state(), scratch(), out.data(), layout), AMRNBDEC_OK);
     return out;
   }
