@@ -2,29 +2,20 @@
 // bit-exact with the frame-level entry on every conformance stream, in both layouts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "amrnb_decoder.h"
 #include "decoder_state.h"
+#include "test_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testutil::Bytes;
 using Samples = std::vector<int16_t>;
 namespace fs = std::filesystem;
-
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // Frames of a storage stream (after `skip` header bytes) or of an IF2 stream, each as long
 // as the stream gives it.
@@ -59,25 +50,20 @@ Samples Reference(const std::vector<Bytes>& frames, int layout) {
   return out;
 }
 
-// Receive type (second column) of each frame in a params trace, and the frames that the
-// stage trace marks as answered with the homing pattern.
-std::vector<amrnb_outcome> ExpectedOutcomes(const std::string& name) {
-  const fs::path dir = fs::path(AMRCONV_TEST_DATA_DIR) / "conformance";
+// Each frame's outcome as the traces record it: its receive type (second column of the
+// parameter trace), or the homing answer (stage trace path "homing").
+std::vector<amrnb_outcome> ExpectedOutcomes(const fs::path& dir, const std::string& name) {
   std::vector<amrnb_outcome> out;
-  std::ifstream params(dir / (name + ".params.txt"));
-  for (std::string line; std::getline(params, line);) {
-    int ft = 0, rx = 0;
-    std::istringstream(line) >> ft >> rx;
-    out.push_back(rx == 0 ? AMRNB_OUTCOME_SPEECH
-                  : rx == 7 ? AMRNB_OUTCOME_NO_DATA
+  std::ifstream params(dir / (name + ".params.txt")), stages(dir / (name + ".stages.txt"));
+  int ft = 0, rx = 0;
+  for (std::string line; std::getline(params, line) && std::istringstream(line) >> ft >> rx;) {
+    out.push_back(rx == 0 ? AMRNB_OUTCOME_SPEECH : rx == 7 ? AMRNB_OUTCOME_NO_DATA
                   : rx >= 4 ? AMRNB_OUTCOME_COMFORT_NOISE : AMRNB_OUTCOME_CONCEALED);
   }
-  std::ifstream stages(dir / (name + ".stages.txt"));
+  std::string tag, path;
+  size_t frame = 0;
   for (std::string line; std::getline(stages, line);) {
-    std::istringstream words(line);
-    std::string tag, path;
-    size_t frame = 0;
-    if (words >> tag >> frame >> path && tag == "F" && path == "homing") out.at(frame) = AMRNB_OUTCOME_HOMING;
+    if (std::istringstream(line) >> tag >> frame >> path && tag == "F" && path == "homing") out.at(frame) = AMRNB_OUTCOME_HOMING;
   }
   return out;
 }
@@ -88,84 +74,76 @@ TEST(CInterface, RefusesMisuseWithoutEffect) {
   EXPECT_STREQ(amrnb_version(), AMRNB_VERSION_STRING);
   EXPECT_LE(amrnb_decoder_size(), size_t{AMRNB_DECODER_MAX_BYTES});
   std::set<std::string> names;
-  for (int s = AMRNB_OK; s <= AMRNB_ERROR_MEMORY; ++s) names.insert(amrnb_status_name(static_cast<amrnb_status>(s)));
-  EXPECT_EQ(names.size(), 9u);
+  for (int s = AMRNB_OK; s <= AMRNB_ERROR_MEMORY + 1; ++s) names.insert(amrnb_status_name(static_cast<amrnb_status>(s)));
+  EXPECT_EQ(names.size(), 10u);
   EXPECT_STREQ(amrnb_status_name(AMRNB_ERROR_NOT_RESET), "AMRNB_ERROR_NOT_RESET");
-  EXPECT_STREQ(amrnb_status_name(static_cast<amrnb_status>(9)), "unknown status");
 
   amrnb_decoder_storage storage;
-  amrnb_decoder* dec = nullptr;
+  amrnb_decoder *dec = nullptr, *unused = nullptr;
   ASSERT_EQ(amrnb_init(&storage, sizeof storage, &dec), AMRNB_OK);
-  // Memory that was never made a decoder.
-  std::vector<uint32_t> garbage(amrnb_decoder_size() / 4 + 1, 0xA5A5A5A5u);
+  std::vector<uint32_t> garbage(amrnb_decoder_size() / 4 + 1, 0xA5A5A5A5u);  // never a decoder
   auto* never = reinterpret_cast<amrnb_decoder*>(garbage.data());
-
-  uint8_t frame[AMRNB_MAX_FRAME_BYTES] = {0x3C};  // 12.2 kbit/s, storage layout
+  uint8_t frame[AMRNB_MAX_FRAME_BYTES] = {0x3C};  // 12.2 kbit/s: 32 storage bytes, 31 in IF2
   for (int i = 1; i < AMRNB_MAX_FRAME_BYTES; ++i) frame[i] = static_cast<uint8_t>(37 * i);
-  const uint8_t if2_frame[AMRNB_MAX_FRAME_BYTES] = {0x07};  // 12.2 kbit/s in 31 IF2 bytes
+  const uint8_t if2[AMRNB_MAX_FRAME_BYTES] = {0x07};
   short pcm[AMRNB_FRAME_SAMPLES];
+  std::fill(std::begin(pcm), std::end(pcm), short{0x5555});
   amrnb_outcome outcome = AMRNB_OUTCOME_HOMING;
-  unsigned char* raw = storage.bytes;
-  amrnb_decoder* unused = nullptr;
-  const struct {
-    amrnb_status expected;
-    std::function<amrnb_status()> call;
-  } cases[] = {
-      {AMRNB_ERROR_NULL, [&] { return amrnb_decode(nullptr, frame, 32, 0, pcm, &outcome); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_decode(dec, nullptr, 32, 0, pcm, &outcome); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_decode(dec, frame, 32, 0, nullptr, &outcome); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_conceal(nullptr, pcm, &outcome); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_conceal(dec, nullptr, &outcome); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_reset(nullptr, AMRNB_RESET_FULL); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_init(nullptr, sizeof storage, &unused); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_init(raw, sizeof storage, nullptr); }},
-      {AMRNB_ERROR_NULL, [&] { return amrnb_create(nullptr); }},
-      {AMRNB_ERROR_LAYOUT, [&] { return amrnb_decode(dec, frame, 32, 2, pcm, &outcome); }},
-      {AMRNB_ERROR_LAYOUT, [&] { return amrnb_decode(dec, frame, 32, -1, pcm, &outcome); }},
-      {AMRNB_ERROR_RESET, [&] { return amrnb_reset(dec, 1); }},
-      {AMRNB_ERROR_RESET, [&] { return amrnb_reset(dec, -8); }},
-      {AMRNB_ERROR_NOT_RESET, [&] { return amrnb_decode(never, frame, 32, 0, pcm, &outcome); }},
-      {AMRNB_ERROR_NOT_RESET, [&] { return amrnb_conceal(never, pcm, &outcome); }},
-      {AMRNB_ERROR_NOT_RESET, [&] { return amrnb_reset(never, AMRNB_RESET_PARTIAL); }},
-      {AMRNB_ERROR_FRAME_SIZE, [&] { return amrnb_decode(dec, frame, 31, 0, pcm, &outcome); }},
-      {AMRNB_ERROR_FRAME_SIZE, [&] { return amrnb_decode(dec, if2_frame, 30, 1, pcm, &outcome); }},
-      {AMRNB_ERROR_FRAME_SIZE, [&] { return amrnb_decode(dec, frame, 0, 0, pcm, &outcome); }},
-      {AMRNB_ERROR_MEMORY, [&] { return amrnb_init(raw + 1, sizeof storage - 1, &unused); }},
-      {AMRNB_ERROR_MEMORY, [&] { return amrnb_init(garbage.data(), amrnb_decoder_size() - 1, &unused); }},
-  };
   const amrnb_decoder_storage before = storage;
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    std::fill(std::begin(pcm), std::end(pcm), short{0x5555});
-    EXPECT_EQ(cases[i].call(), cases[i].expected) << "case " << i;
-    EXPECT_EQ(pcm[0], 0x5555) << "case " << i << " wrote samples";
-    EXPECT_EQ(std::memcmp(&before, &storage, sizeof storage), 0) << "case " << i << " changed the decoder";
-  }
-  EXPECT_EQ(unused, nullptr);
-  EXPECT_EQ(outcome, AMRNB_OUTCOME_HOMING);
-  // A full reset makes any memory a decoder; a partial reset then is accepted.
+  const std::pair<amrnb_status, amrnb_status> calls[] = {
+      {amrnb_decode(nullptr, frame, 32, 0, pcm, &outcome), AMRNB_ERROR_NULL},
+      {amrnb_decode(dec, nullptr, 32, 0, pcm, &outcome), AMRNB_ERROR_NULL},
+      {amrnb_decode(dec, frame, 32, 0, nullptr, &outcome), AMRNB_ERROR_NULL},
+      {amrnb_conceal(dec, nullptr, &outcome), AMRNB_ERROR_NULL},
+      {amrnb_reset(nullptr, AMRNB_RESET_FULL), AMRNB_ERROR_NULL},
+      {amrnb_init(nullptr, sizeof storage, &unused), AMRNB_ERROR_NULL},
+      {amrnb_create(nullptr), AMRNB_ERROR_NULL},
+      {amrnb_decode(dec, frame, 32, 2, pcm, &outcome), AMRNB_ERROR_LAYOUT},
+      {amrnb_reset(dec, 1), AMRNB_ERROR_RESET},
+      {amrnb_decode(never, frame, 32, 0, pcm, &outcome), AMRNB_ERROR_NOT_RESET},
+      {amrnb_conceal(never, pcm, &outcome), AMRNB_ERROR_NOT_RESET},
+      {amrnb_reset(never, AMRNB_RESET_PARTIAL), AMRNB_ERROR_NOT_RESET},
+      {amrnb_decode(dec, frame, 31, 0, pcm, &outcome), AMRNB_ERROR_FRAME_SIZE},
+      {amrnb_decode(dec, if2, 30, 1, pcm, &outcome), AMRNB_ERROR_FRAME_SIZE},
+      {amrnb_init(storage.bytes + 1, sizeof storage - 1, &unused), AMRNB_ERROR_MEMORY},
+      {amrnb_init(garbage.data(), amrnb_decoder_size() - 1, &unused), AMRNB_ERROR_MEMORY},
+  };
+  for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;
+  EXPECT_EQ(std::count(std::begin(pcm), std::end(pcm), 0x5555), AMRNB_FRAME_SAMPLES);
+  EXPECT_EQ(std::memcmp(&before, &storage, sizeof storage), 0);
+  EXPECT_TRUE(unused == nullptr && outcome == AMRNB_OUTCOME_HOMING && garbage[0] == 0xA5A5A5A5u);
+  // A full reset makes any memory a decoder.
   EXPECT_EQ(amrnb_reset(never, AMRNB_RESET_FULL), AMRNB_OK);
   EXPECT_EQ(amrnb_reset(never, AMRNB_RESET_PARTIAL), AMRNB_OK);
   EXPECT_EQ(amrnb_decode(never, frame, 32, 0, pcm, &outcome), AMRNB_OK);
   EXPECT_EQ(outcome, AMRNB_OUTCOME_SPEECH);
 }
 
-// Storage streams through caller-owned memory, IF2 streams through the owning class with
-// every 7th frame lost and concealed; both against the frame-level entry, sample for
-// sample, with the input bytes untouched and, for storage, each frame's outcome as the
-// traces record it.
+// Every storage stream, and every IF2 stream with each 7th frame lost and concealed, through
+// the C interface and through the frame-level entry: the same samples, the caller's bytes
+// untouched, and each storage frame's outcome as the traces record it.
 TEST(CInterface, BitExactWithFrameLevelEntryOnEveryStream) {
   const fs::path data = fs::path(AMRCONV_TEST_DATA_DIR) / "conformance";
-  int storage_streams = 0, if2_streams = 0;
-  for (const auto& entry : fs::directory_iterator(data)) {
-    if (entry.path().extension() != ".wav" || entry.path().stem().extension() == ".out") continue;
-    const std::string name = entry.path().stem().string();
-    const Bytes file = ReadFile(entry.path());
-    const std::vector<Bytes> frames = Split(file, 62, AMRNB_LAYOUT_STORAGE);
-    // The storage-file helper frames the stream as the program's reader does.
-    ASSERT_EQ(frames.size() * 320, fs::file_size(data / (name + ".out.wav")) - 62) << name;
-    const std::vector<amrnb_outcome> outcomes = ExpectedOutcomes(name);
-    ASSERT_EQ(outcomes.size(), frames.size()) << name;
-
+  std::vector<fs::path> streams;
+  for (const fs::path& dir : {data, data / "if2"}) {
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      const fs::path& p = entry.path();
+      if (p.extension() == ".if2" || (p.extension() == ".wav" && p.stem().extension() != ".out")) streams.push_back(p);
+    }
+  }
+  EXPECT_GE(streams.size(), 15u + 11u);
+  for (const fs::path& path : streams) {
+    const bool if2 = path.extension() == ".if2";
+    const int layout = if2 ? AMRNB_LAYOUT_IF2 : AMRNB_LAYOUT_STORAGE;
+    const std::string name = path.stem().string();
+    const Bytes file = testutil::ReadFile(path.string());
+    std::vector<Bytes> frames = Split(file, if2 ? 0 : 62, layout);
+    std::vector<amrnb_outcome> expected(frames.size(), AMRNB_OUTCOME_CONCEALED);
+    if (!if2) {
+      // The storage-file helper frames the stream as the program's reader does.
+      ASSERT_EQ(frames.size() * 320, fs::file_size(data / (name + ".out.wav")) - 62) << name;
+      expected = ExpectedOutcomes(data, name);
+    }
     amrnb_decoder_storage memory;
     amrnb_decoder* dec = nullptr;
     ASSERT_EQ(amrnb_init(&memory, sizeof memory, &dec), AMRNB_OK);
@@ -173,38 +151,17 @@ TEST(CInterface, BitExactWithFrameLevelEntryOnEveryStream) {
     for (size_t i = 0; i < frames.size(); ++i) {
       short pcm[AMRNB_FRAME_SAMPLES];
       amrnb_outcome outcome;
-      ASSERT_EQ(amrnb_decode(dec, frames[i].data(), frames[i].size(), AMRNB_LAYOUT_STORAGE, pcm, &outcome), AMRNB_OK);
-      ASSERT_EQ(outcome, outcomes[i]) << name << " frame " << i;
-      out.insert(out.end(), pcm, pcm + AMRNB_FRAME_SAMPLES);
-    }
-    EXPECT_TRUE(out == Reference(frames, AMRNB_LAYOUT_STORAGE)) << name;
-    EXPECT_TRUE(frames == Split(file, 62, AMRNB_LAYOUT_STORAGE)) << name << ": input modified";
-    ++storage_streams;
-  }
-  EXPECT_GE(storage_streams, 14);
-
-  const fs::path if2_dir = data / "if2";
-  ASSERT_TRUE(fs::exists(if2_dir)) << if2_dir;
-  for (const auto& entry : fs::directory_iterator(if2_dir)) {
-    if (entry.path().extension() != ".if2") continue;
-    std::vector<Bytes> frames = Split(ReadFile(entry.path()), 0, AMRNB_LAYOUT_IF2);
-    amrnb::Decoder dec;
-    ASSERT_TRUE(dec);
-    Samples out;
-    for (size_t i = 0; i < frames.size(); ++i) {
-      int16_t pcm[AMRNB_FRAME_SAMPLES];
-      amrnb_outcome outcome;
-      if (i % 7 == 6) {
+      if (if2 && i % 7 == 6) {
         frames[i].clear();
-        ASSERT_EQ(dec.Conceal(pcm, &outcome), AMRNB_OK);
-        EXPECT_EQ(outcome, AMRNB_OUTCOME_CONCEALED);
+        ASSERT_EQ(amrnb_conceal(dec, pcm, &outcome), AMRNB_OK);
       } else {
-        ASSERT_EQ(dec.Decode(frames[i].data(), frames[i].size(), AMRNB_LAYOUT_IF2, pcm), AMRNB_OK);
+        ASSERT_EQ(amrnb_decode(dec, frames[i].data(), frames[i].size(), layout, pcm, &outcome), AMRNB_OK);
+        if (if2) expected[i] = outcome;
       }
+      ASSERT_EQ(outcome, expected.at(i)) << path << " frame " << i;
       out.insert(out.end(), pcm, pcm + AMRNB_FRAME_SAMPLES);
     }
-    EXPECT_TRUE(out == Reference(frames, AMRNB_LAYOUT_IF2)) << entry.path();
-    ++if2_streams;
+    EXPECT_TRUE(out == Reference(frames, layout)) << path;
+    EXPECT_TRUE(if2 || frames == Split(file, 62, layout)) << path << ": input modified";
   }
-  EXPECT_GE(if2_streams, 11);
 }
