@@ -103,7 +103,7 @@
       if (!FS.analyzePath('/job/raw').exists) FS.mkdir('/job/raw');
       FS.chdir('/job');
       // The in-memory file system grows a file by an eighth at a time, copying it each time;
-      // the decoded WAV file of an hour is 115 MB. Doubling copies it a few times only.
+      // the decoded WAV file of an hour is 57.6 MB. Doubling copies it a few times only.
       const memfs = FS.filesystems && FS.filesystems.MEMFS;
       if (memfs && typeof memfs.expandFileStorage === 'function') {
         const expand = memfs.expandFileStorage;
