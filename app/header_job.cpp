@@ -19,7 +19,7 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   }
 
   ClearLastError();
-  FILE* destination = std::fopen(destination_path, "wb+");
+  FILE* destination = OpenFile(destination_path, "wb+");
   int32_t status = kJobOk;
   if (destination == nullptr) {
     std::printf("\nFailed to open(%s) Error(%d)", destination_path, GetLastError());

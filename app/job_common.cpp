@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "app/jobs.h"
@@ -8,7 +6,7 @@
 
 int32_t OpenAmrSource(const char* source_path, AMRFileHandler* source) {
   ClearLastError();
-  source->set_stream(std::fopen(source_path, "rb"));
+  source->set_stream(OpenFile(source_path, "rb"));
   int32_t status = kJobOpenFailed;
   if (source->stream() == nullptr) {
     std::printf("Failed to open AMR File. Error(%d)", GetLastError());
@@ -26,11 +24,10 @@ int32_t RefuseSourceAsDestination(const char* source_path, const char* destinati
                                   AMRFileHandler* source) {
   // The open source stream is compared, not its path, so any spelling of the same file
   // matches; a destination that does not exist yet cannot be the source.
-  struct stat source_info {};
-  struct stat destination_info {};
-  if (fstat(fileno(source->stream()), &source_info) != 0 ||
-      stat(destination_path, &destination_info) != 0 ||
-      source_info.st_dev != destination_info.st_dev || source_info.st_ino != destination_info.st_ino) {
+  FileIdentity source_id;
+  FileIdentity destination_id;
+  if (!StreamIdentity(source->stream(), &source_id) ||
+      !PathIdentity(destination_path, &destination_id) || !(source_id == destination_id)) {
     return kJobOk;
   }
   std::printf("\nDestination (%s) is the source file (%s); refusing to overwrite it.",

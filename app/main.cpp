@@ -5,10 +5,9 @@
 #include <cstring>
 
 #include "app/jobs.h"
+#include "container/platform.h"
 
 namespace {
-
-constexpr size_t kPathBufferSize = 260;  // 259 characters and the terminating NUL
 
 constexpr const char* kUsageLines[] = {
     "\n Invalied Arguments..",
@@ -23,8 +22,9 @@ constexpr const char* kUsageLines[] = {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  char source_path[kPathBufferSize];
-  char destination_path[kPathBufferSize];
+  UseUtf8Arguments(&argc, &argv);
+  char source_path[kPathBufferBytes];
+  char destination_path[kPathBufferBytes];
   std::memset(source_path, 0, sizeof source_path);
   std::memset(destination_path, 0, sizeof destination_path);
 
@@ -37,8 +37,8 @@ int main(int argc, char* argv[]) {
 
   // Longer paths are refused rather than cut short, so no other file is ever touched.
   for (int i = 1; i <= 2; ++i) {
-    if (std::strlen(argv[i]) >= kPathBufferSize) {
-      std::printf("\nPath argument %d is longer than %zu characters.", i, kPathBufferSize - 1);
+    if (PathLength(argv[i]) > kMaxPathChars || std::strlen(argv[i]) >= kPathBufferBytes) {
+      std::printf("\nPath argument %d is longer than %zu characters.", i, kMaxPathChars);
       return 1;
     }
   }
