@@ -3,6 +3,10 @@
 # tools scripts; installs nothing when everything is present. With arguments, installs
 # those packages instead (fuzz/run.sh asks for cmake and the fuzzing compiler only).
 fuzz_packages=(cmake clang libclang-rt-14-dev)
+# scripts/cross.sh: GoogleTest's sources and, per target, the cross compiler and its emulator.
+cross_packages=(cmake g++ googletest libgtest-dev)
+declare -A cross_target_packages=([mingw]="g++-mingw-w64-x86-64 wine64" [aarch64]="g++-aarch64-linux-gnu qemu-user"
+                                  [s390x]="g++-s390x-linux-gnu qemu-user")
 install_missing_packages() {
   local wanted=(cmake g++ libgtest-dev libbenchmark-dev) missing=() pkg
   if (($# > 0)); then wanted=("$@"); fi
@@ -23,5 +27,5 @@ install_missing_packages() {
   echo "installing: ${missing[*]}"
   "${sudo[@]}" apt-get update </dev/null
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y --no-install-recommends "${missing[@]}" </dev/null
+    apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}" </dev/null
 }
