@@ -47,6 +47,17 @@ std::string Utf8(const fs::path& path) {
 }
 
 #if defined(_WIN32)
+// Runs amrconv.exe with UTF-16 arguments, as a Windows shell starts it; returns its exit code.
+int RunProgram(const std::vector<std::wstring>& args) {
+  const std::wstring program = fs::path(AMRCONV_PROGRAM).wstring();
+  std::vector<std::wstring> quoted{L"\"" + program + L"\""};
+  for (const auto& arg : args) quoted.push_back(L"\"" + arg + L"\"");
+  std::vector<const wchar_t*> argv;
+  for (const auto& arg : quoted) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
+  return static_cast<int>(_wspawnv(_P_WAIT, program.c_str(), argv.data()));
+}
+
 constexpr bool kWindows = true;
 constexpr int kDirectoryOpenError = 5;  // ERROR_ACCESS_DENIED
 #else
@@ -95,16 +106,18 @@ TEST(FileNames, NonAsciiNamesConvert) {
 #if defined(_WIN32)
   // The program itself reads its arguments from the UTF-16 command line.
   fs::remove(destination);
-  const std::vector<std::wstring> args = {L"\"" + fs::path(AMRCONV_PROGRAM).wstring() + L"\"",
-                                          L"\"" + source.wstring() + L"\"",
-                                          L"\"" + destination.wstring() + L"\"", L"1"};
-  std::vector<const wchar_t*> argv;
-  for (const auto& arg : args) argv.push_back(arg.c_str());
-  argv.push_back(nullptr);
-  EXPECT_EQ(_wspawnv(_P_WAIT, fs::path(AMRCONV_PROGRAM).c_str(), argv.data()), 0);
+  EXPECT_EQ(RunProgram({source.wstring(), destination.wstring(), L"1"}), 0);
   EXPECT_EQ(Contents(destination), decoded);
 #endif
 }
+
+#if defined(_WIN32)
+TEST(FileNames, PathLimitCountsUtf16CodeUnits) {
+  // 259 letters of two UTF-8 bytes each are within the limit (no such file: exit 3), 260 are not.
+  EXPECT_EQ(RunProgram({std::wstring(259, L'\u00e4'), L"dst.amr", L"2"}), 3);
+  EXPECT_EQ(RunProgram({std::wstring(260, L'\u00e4'), L"dst.amr", L"2"}), 1);
+}
+#endif
 
 TEST(ErrorNumbers, FailedOpensReportTheSystemsOwnNumber) {
   TempDir dir;
