@@ -113,5 +113,6 @@ for stream in "$work"/streams/*.wav; do
   done
 done
 echo "$target outputs: $same identical to x86-64, $different different"
+echo "$target stage: ${SECONDS} s"
 echo "$((passed + same)) passed, $((failed + different)) failed, $skipped skipped"
 [ "$failed" -eq 0 ] && [ "$different" -eq 0 ]
