@@ -1,6 +1,6 @@
 // The platform layer seen through the jobs: which destinations are the source file itself,
-// file names beyond ASCII, and the error numbers that failed opens report. On Windows these
-// are Windows' own rules (file index, UTF-16 names, GetLastError); elsewhere POSIX's.
+// file names beyond ASCII, the path limit, and the error numbers that failed opens report.
+// On Windows these are Windows' own rules (file index, UTF-16 names, GetLastError).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,36 +14,31 @@
 
 using namespace testutil;
 namespace fs = std::filesystem;
+using Job = int32_t (*)(const char*, const char*);
 
 namespace {
 
-using Job = int32_t (*)(const char*, const char*);
+// A conformance stream with every mode, SID and no-data frames.
+const std::string kStream = AMRCONV_TEST_DATA_DIR "/conformance/mixed.wav";
 
-struct JobRun {
-  int32_t status;
-  std::string out;
-};
-
-JobRun RunJob(Job job, const std::string& source, const std::string& destination) {
+// Runs a job in-process and returns its status; what it printed goes to `out`.
+int32_t RunJob(Job job, const std::string& source, const std::string& destination,
+               std::string* out = nullptr) {
   testing::internal::CaptureStdout();
   const int32_t status = job(source.c_str(), destination.c_str());
-  return {status, testing::internal::GetCapturedStdout()};
-}
-
-// A conformance stream (all modes, SID and no-data frames) and its decoded form.
-const Bytes& Source() {
-  static const Bytes source = ReadFile(AMRCONV_TEST_DATA_DIR "/conformance/mixed.wav");
-  return source;
-}
-
-Bytes Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string printed = testing::internal::GetCapturedStdout();
+  if (out != nullptr) *out = printed;
+  return status;
 }
 
 std::string Utf8(const fs::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
+}
+
+Bytes Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 #if defined(_WIN32)
@@ -57,11 +52,10 @@ int RunProgram(const std::vector<std::wstring>& args) {
   argv.push_back(nullptr);
   return static_cast<int>(_wspawnv(_P_WAIT, program.c_str(), argv.data()));
 }
-
-constexpr bool kWindows = true;
-constexpr int kDirectoryOpenError = 5;  // ERROR_ACCESS_DENIED
+constexpr const char* kRespelledSource = "out/../REC.WAV";  // case-blind names, either slash
+constexpr int kDirectoryOpenError = 5;                      // ERROR_ACCESS_DENIED
 #else
-constexpr bool kWindows = false;
+constexpr const char* kRespelledSource = "out/../rec.wav";
 constexpr int kDirectoryOpenError = EISDIR;
 #endif
 
@@ -70,26 +64,21 @@ constexpr int kDirectoryOpenError = EISDIR;
 TEST(SameFileGuard, RefusesTheSourceUnderAnyNameAndAcceptsOtherFiles) {
   TempDir dir;
   const std::string source = dir.Path("rec.wav");
-  WriteFile(source, Source());
+  fs::copy_file(kStream, source);
   fs::create_directory(dir.Path("out"));
   fs::create_hard_link(source, dir.Path("out/link.wav"));
-  // Windows names are case-blind and take either slash.
-  const std::string respelled = dir.Path(kWindows ? "out/../REC.WAV" : "out/../rec.wav");
-  for (const std::string& destination : {respelled, dir.Path("out/link.wav")}) {
+  for (const char* destination : {kRespelledSource, "out/link.wav"}) {
     for (Job job : {RunHeaderJob, RunDecodeJob}) {
       SCOPED_TRACE(destination);
-      const JobRun run = RunJob(job, source, destination);
-      EXPECT_EQ(run.status, 3);
-      EXPECT_NE(run.out.find("is the source file"), std::string::npos) << run.out;
-      EXPECT_EQ(ReadFile(source), Source());
+      EXPECT_EQ(RunJob(job, source, dir.Path(destination)), 3);
+      EXPECT_EQ(ReadFile(source), ReadFile(kStream));
     }
   }
   // An existing file in another folder of the same drive is another file.
   const std::string other = dir.Path("out/other.amr");
   WriteFile(other, Bytes(10, 0));
-  const JobRun run = RunJob(RunHeaderJob, source, other);
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(ReadFile(other).size(), 6 + Source().size() - 62);
+  EXPECT_EQ(RunJob(RunHeaderJob, source, other), 0);
+  EXPECT_EQ(ReadFile(other).size(), 6 + fs::file_size(source) - 62);
 }
 
 TEST(FileNames, NonAsciiNamesConvert) {
@@ -98,9 +87,8 @@ TEST(FileNames, NonAsciiNamesConvert) {
   const fs::path source = folder / u8"grabación_日本語.wav";
   const fs::path destination = folder / u8"décodé_日本語.wav";
   fs::create_directory(folder);
-  fs::copy_file(AMRCONV_TEST_DATA_DIR "/conformance/mixed.wav", source);
-  const JobRun run = RunJob(RunDecodeJob, Utf8(source), Utf8(destination));
-  EXPECT_EQ(run.status, 0) << run.out;
+  fs::copy_file(kStream, source);
+  EXPECT_EQ(RunJob(RunDecodeJob, Utf8(source), Utf8(destination)), 0);
   const Bytes decoded = ReadFile(AMRCONV_TEST_DATA_DIR "/conformance/mixed.out.wav");
   EXPECT_EQ(Contents(destination), decoded);
 #if defined(_WIN32)
@@ -122,22 +110,18 @@ TEST(FileNames, PathLimitCountsUtf16CodeUnits) {
 TEST(ErrorNumbers, FailedOpensReportTheSystemsOwnNumber) {
   TempDir dir;
   const std::string missing = dir.Path("missing.wav");
-  JobRun run = RunJob(RunHeaderJob, missing, dir.Path("dst"));
-  EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out, "Failed to open AMR File. Error(2)Failed to Read File (" + missing + ")");
-
   const std::string folder = dir.Path("folder");
+  std::string out;
+  EXPECT_EQ(RunJob(RunHeaderJob, missing, dir.Path("dst"), &out), 3);
+  EXPECT_EQ(out, "Failed to open AMR File. Error(2)Failed to Read File (" + missing + ")");
   fs::create_directory(folder);
-  WriteFile(dir.Path("src.wav"), Source());
+  const std::string error = "Failed to open(" + folder + ") Error(" + std::to_string(kDirectoryOpenError) + ")";
   for (Job job : {RunHeaderJob, RunDecodeJob}) {
-    run = RunJob(job, dir.Path("src.wav"), folder);
-    EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.out.find("Failed to open(" + folder + ") Error(" + std::to_string(kDirectoryOpenError) + ")"),
-              std::string::npos)
-        << run.out;
+    EXPECT_EQ(RunJob(job, kStream, folder, &out), 3);
+    EXPECT_NE(out.find(error), std::string::npos) << out;
   }
-  if (kWindows) {  // a folder cannot be opened as a file there; POSIX opens it and fails the read
-    run = RunJob(RunHeaderJob, folder, dir.Path("dst"));
-    EXPECT_EQ(run.out, "Failed to open AMR File. Error(5)Failed to Read File (" + folder + ")");
-  }
+#if defined(_WIN32)  // a folder cannot be opened as a file there; POSIX opens it and fails the read
+  RunJob(RunHeaderJob, folder, dir.Path("dst"), &out);
+  EXPECT_EQ(out, "Failed to open AMR File. Error(5)Failed to Read File (" + folder + ")");
+#endif
 }
