@@ -4,9 +4,9 @@
 #   aarch64  ARM64 Linux, tests under qemu-user
 #   s390x    IBM Z Linux (big-endian), tests under qemu-user
 # Builds GoogleTest for the target from Debian's sources once (build/gtest-TRIPLE), builds the
-# project in build/TRIPLE, runs the test suite through the emulator, then decodes every
+# project in build/TRIPLE, runs the test suite through the emulator, then converts every
 # conformance stream and two generated streams with both jobs and compares the outputs byte
-# for byte with the native x86-64 build's (build/release, built here if missing). The last
+# for byte with the native x86-64 build's (scripts/compare_outputs.sh). The last
 # line is "N passed, N failed, N skipped": the tests, and each compared output as one check.
 set -euo pipefail
 exec </dev/null
@@ -28,10 +28,10 @@ build=build/$triple
 gtest=$root/build/gtest-$triple/install
 
 if [ "$target" = mingw ]; then
-  # Wine without a display, with its own prefix under build/, no debug chatter, and no offer
-  # to install Mono or Gecko (a dialog that would wait forever).
+  # Wine without a display, with its own prefix under build/, no debug chatter, no offer to
+  # install Mono or Gecko (a dialog that would wait forever) and no desktop menu entries.
   export PATH=/usr/lib/wine:$PATH WINEPREFIX=$root/build/wineprefix WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64
   unset DISPLAY WAYLAND_DISPLAY
   wine=$(command -v wine || command -v wine64)
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -41,11 +41,14 @@ if [ "$target" = mingw ]; then
   fi
   # One Wine server for the whole stage instead of one per program started.
   wineserver -p 2>/dev/null || true  # already running is fine
+  # The first program of a session starts Wine's services; start them now, before the test
+  # discovery runs programs two at a time with a time limit.
+  timeout 300 "$wine" cmd /c exit >/dev/null 2>&1 </dev/null
   trap 'wineserver -k || true' EXIT
-  run_program() { "$wine" "$@"; }
+  emulator=("$wine")
   exe_suffix=.exe
 else
-  run_program() { "qemu-$target" -L "/usr/$triple" "$@"; }
+  emulator=("qemu-$target" -L "/usr/$triple")
 fi
 
 if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
@@ -84,35 +87,11 @@ if [ "$target" = mingw ]; then
 fi
 
 # Byte-for-byte outputs against the native build.
-native=build/release
-if [ ! -x "$native/app/amrconv" ] || [ ! -x "$native/tools/amrstreamgen" ]; then
-  cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SANITIZE=OFF >/dev/null
-  cmake --build "$native" -j2 --target amrconv amrstreamgen
-fi
-work=$build/compare
-rm -rf "$work" && mkdir -p "$work/streams"
-cp tests/data/conformance/*.wav "$work/streams/"
-rm -f "$work/streams/"*.out.wav
-if [ -d ../shared/conformance/streams ]; then cp -n ../shared/conformance/streams/*.wav "$work/streams/"; fi
-"$native/tools/amrstreamgen" --frames 3000 --mode-change 0.05 --bad 0.03 --nodata 0.02 --dtx 0.01 \
-  --seed 16 "$work/streams/generated_speech.wav" >/dev/null
-"$native/tools/amrstreamgen" --gen random --frames 1000 --mode-change 0.2 --bad 0.05 --seed 16 \
-  "$work/streams/generated_random.wav" >/dev/null
-same=0 different=0
-for stream in "$work"/streams/*.wav; do
-  name=$(basename "$stream" .wav)
-  for job in 1 2; do
-    "$native/app/amrconv" "$stream" "$work/$name.native.$job" $job >/dev/null || true
-    run_program "$build/app/amrconv${exe_suffix:-}" "$stream" "$work/$name.$target.$job" $job >/dev/null || true
-    if [ -s "$work/$name.native.$job" ] && cmp -s "$work/$name.native.$job" "$work/$name.$target.$job"; then
-      same=$((same + 1))
-    else
-      different=$((different + 1))
-      echo "DIFFERENT: $name, event type $job ($work/$name.$target.$job)"
-    fi
-  done
-done
-echo "$target outputs: $same identical to x86-64, $different different"
+scripts/compare_outputs.sh "$build/compare" "$build/app/amrconv${exe_suffix:-}" "${emulator[@]}" \
+  | tee "$build/compare.log" || true
+same=$(sed -n 's/^outputs: \([0-9]*\) identical.*/\1/p' "$build/compare.log")
+different=$(sed -n 's/^outputs: .* \([0-9]*\) different$/\1/p' "$build/compare.log")
+if [ -z "$same" ]; then same=0 different=1; fi
 echo "$target stage: ${SECONDS} s"
 echo "$((passed + same)) passed, $((failed + different)) failed, $skipped skipped"
 [ "$failed" -eq 0 ] && [ "$different" -eq 0 ]
