@@ -77,7 +77,7 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
   amrnb::ResetDecoder(0, state);
 
   ClearLastError();
-  FILE* destination = std::fopen(destination_path, "wb+");
+  FILE* destination = OpenFile(destination_path, "wb+");
   if (destination == nullptr) {
     std::printf("\nFailed to open(%s) Error(%d)", destination_path, GetLastError());
     std::printf("\nFailed to Initialize Wave File..");

@@ -21,7 +21,7 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   }
 
   ClearLastError();
-  FILE* destination = std::fopen(destination_path, "wb+");
+  FILE* destination = OpenFile(destination_path, "wb+");
   if (destination == nullptr) {
     std::printf("\nFailed to open(%s) Error(%d)", destination_path, GetLastError());
     std::printf("Failed to open File (%s)", source_path);

@@ -7,7 +7,7 @@
 
 int32_t OpenAmrSource(const char* source_path, AMRFileHandler* source) {
   ClearLastError();
-  source->set_stream(std::fopen(source_path, "rb"));
+  source->set_stream(OpenFile(source_path, "rb"));
   int32_t status = kJobOpenFailed;
   if (source->stream() == nullptr) {
     std::printf("Failed to open AMR File. Error(%d)", GetLastError());
@@ -25,13 +25,14 @@ int32_t RefuseSourceAsDestination(const char* source_path, const char* destinati
                                   AMRFileHandler* source) {
   // The open source stream is compared, not its path, so any spelling of the same file
   // matches; a destination that does not exist yet cannot be the source.
-  if (SameFileAsStream(source->stream(), destination_path)) {
+  FileIdentity destination;
+  FileIdentity other;
+  if (!PathIdentity(destination_path, &destination)) return kJobOk;
+  if (StreamIdentity(source->stream(), &other) && other == destination) {
     std::printf("\nDestination (%s) is the source file (%s); refusing to overwrite it.",
                 destination_path, source_path);
-  } else if (bool device = false;
-             SameFileAsDescriptor(fileno(stdout), destination_path, &device) && !device) {
-    // The progress text would be written into the converted file. A device such as
-    // /dev/null may serve as both.
+  } else if (StreamIdentity(stdout, &other) && other == destination) {
+    // The progress text would be written into the converted file.
     std::printf("\nDestination (%s) is where standard output goes; refusing to write both to it.",
                 destination_path);
   } else {

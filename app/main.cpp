@@ -6,10 +6,9 @@
 
 #include "app/jobs.h"
 #include "app/system_io.h"
+#include "container/platform.h"
 
 namespace {
-
-constexpr size_t kPathBufferSize = 260;  // 259 bytes and the terminating NUL
 
 constexpr const char* kUsageLines[] = {
     // The usage text, "Invalied" included, is kept word for word: callers match it.
@@ -29,8 +28,9 @@ int main(int argc, char* argv[]) {
   // the destination would get its descriptor, and the progress text would land in the file.
   OpenMissingStandardDescriptors();
   InstallInterruptHandlers();
-  char source_path[kPathBufferSize];
-  char destination_path[kPathBufferSize];
+  UseUtf8Arguments(&argc, &argv);
+  char source_path[kPathBufferBytes];
+  char destination_path[kPathBufferBytes];
   std::memset(source_path, 0, sizeof source_path);
   std::memset(destination_path, 0, sizeof destination_path);
 
@@ -43,8 +43,8 @@ int main(int argc, char* argv[]) {
 
   // Longer paths are refused rather than cut short, so no other file is ever touched.
   for (int i = 1; i <= 2; ++i) {
-    if (std::strlen(argv[i]) >= kPathBufferSize) {
-      std::printf("\nPath argument %d is longer than %zu bytes.", i, kPathBufferSize - 1);
+    if (PathLength(argv[i]) > kMaxPathChars || std::strlen(argv[i]) >= kPathBufferBytes) {
+      std::printf("\nPath argument %d is longer than %zu %s.", i, kMaxPathChars, kPathLengthUnit);
       return 1;
     }
   }

@@ -1,7 +1,5 @@
 #include "app/system_io.h"
 
-#include <sys/stat.h>
-
 #include <csignal>
 
 #ifdef _WIN32
@@ -28,23 +26,8 @@ bool TruncateStream(FILE* stream, uint64_t size) {
 }
 
 #ifdef _WIN32
-// The C runtime reports no inode numbers on Windows, so identity cannot be told from stat.
-bool SameFileAsStream(FILE*, const char*) { return false; }
-bool SameFileAsDescriptor(int, const char*, bool*) { return false; }
 void OpenMissingStandardDescriptors() {}
 #else
-bool SameFileAsDescriptor(int fd, const char* path, bool* character_device) {
-  struct stat open_file {};
-  struct stat named {};
-  if (fstat(fd, &open_file) != 0 || stat(path, &named) != 0) return false;
-  if (character_device != nullptr) *character_device = S_ISCHR(named.st_mode);
-  return open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
-}
-
-bool SameFileAsStream(FILE* stream, const char* path) {
-  return SameFileAsDescriptor(fileno(stream), path, nullptr);
-}
-
 void OpenMissingStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     // open returns the lowest free descriptor, which is this one when it is closed.

@@ -1,5 +1,5 @@
 // The few operating-system services the jobs need beyond standard C and C++: 64-bit seeks
-// and truncation of the destination, file identity, the standard descriptors and interrupt
+// and truncation of the destination, the standard descriptors and interrupt
 // signals. POSIX systems get them all; elsewhere (Windows) each falls back to what the C
 // runtime offers, or does nothing.
 #ifndef APP_SYSTEM_IO_H
@@ -14,12 +14,6 @@ bool SeekStream(FILE* stream, uint64_t offset);
 
 // Cuts the file behind the stream to `size` bytes.
 bool TruncateStream(FILE* stream, uint64_t size);
-
-// Whether `path` names the same file as the open `stream`, or as descriptor `fd`. A path
-// that does not exist names no open file. `character_device` (may be null) tells whether
-// the file is one, such as /dev/null.
-bool SameFileAsStream(FILE* stream, const char* path);
-bool SameFileAsDescriptor(int fd, const char* path, bool* character_device);
 
 // Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that no file opened
 // later can take the place of standard input, output or error.

@@ -5,6 +5,10 @@
 fuzz_packages=(cmake clang libclang-rt-14-dev)
 # The browser page: its WebAssembly build and the headless browser of its test (tests/web/run.sh).
 web_packages=(emscripten chromium)
+# scripts/cross.sh: GoogleTest's sources and, per target, the cross compiler and its emulator.
+cross_packages=(cmake g++ googletest libgtest-dev)
+declare -A cross_target_packages=([mingw]="g++-mingw-w64-x86-64 wine64" [aarch64]="g++-aarch64-linux-gnu qemu-user"
+                                  [s390x]="g++-s390x-linux-gnu qemu-user")
 install_missing_packages() {
   local wanted=(cmake g++ clang pkg-config libgtest-dev libbenchmark-dev) missing=() pkg
   if (($# > 0)); then wanted=("$@"); fi
@@ -25,5 +29,5 @@ install_missing_packages() {
   echo "installing: ${missing[*]}"
   "${sudo[@]}" apt-get update </dev/null
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y --no-install-recommends "${missing[@]}" </dev/null
+    apt-get -o DPkg::Lock::Timeout=900 install -y --no-install-recommends "${missing[@]}" </dev/null
 }

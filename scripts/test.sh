@@ -48,8 +48,14 @@ run_stage() {
 }
 
 run_build build/release -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SANITIZE=OFF
+# scripts/test.sh --quick: the native release build alone, for a developer's edit-and-test loop.
+[ "${1:-}" = --quick ] && { echo "tests: $passed passed, 0 failed, $skipped skipped"; exit 0; }
 run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DAMRCONV_SANITIZE=ON
 run_build build/scalar -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SIMD=OFF
 run_stage web tests/web/run.sh
+# Cross builds, their test suites under Wine and qemu-user, and their outputs against x86-64's.
+run_stage cross-mingw scripts/cross.sh mingw
+run_stage cross-aarch64 scripts/cross.sh aarch64
+run_stage cross-s390x scripts/cross.sh s390x
 echo "all tests passed"
 echo "tests: $passed passed, 0 failed, $skipped skipped"

@@ -3,9 +3,13 @@
 #ifndef TESTS_TEST_UTIL_H
 #define TESTS_TEST_UTIL_H
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <cstdint>
@@ -34,8 +38,15 @@ inline constexpr auto kFrameBytes = [] {
 class TempDir {
  public:
   TempDir() {
+#if defined(_WIN32)  // no mkdtemp: the process id and a count make the name unique
+    static int count = 0;
+    path_ = std::filesystem::temp_directory_path() /
+            ("amrconv_" + std::to_string(_getpid()) + "_" + std::to_string(++count));
+    std::filesystem::create_directories(path_);
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "amrconv_XXXXXX").string();
     path_ = mkdtemp(pattern.data());
+#endif
   }
   ~TempDir() { std::filesystem::remove_all(path_); }
   std::string Path(const std::string& name) const { return (path_ / name).string(); }

@@ -1,0 +1,124 @@
+// Windows forms of the platform services. Paths travel through the program as UTF-8 and are
+// opened by their UTF-16 names; files are told apart by volume serial number and file index
+// (the C runtime's st_ino is always 0 there). None of the helpers changes the last-error
+// number that a caller is about to report, except the file open itself.
+#define AMRCONV_PLATFORM_WIN32_SOURCE
+#include <windows.h>
+#include <shellapi.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "container/platform.h"
+
+namespace platform_win32 {
+int LastError() { return static_cast<int>(::GetLastError()); }
+void SetLastError(int error) { ::SetLastError(static_cast<DWORD>(error)); }
+uint32_t TickCount() { return ::GetTickCount(); }
+}  // namespace platform_win32
+
+namespace {
+
+// Keeps the caller's last-error number across the helper calls of one scope.
+class KeepLastError {
+ public:
+  KeepLastError() : saved_(::GetLastError()) {}
+  ~KeepLastError() { ::SetLastError(saved_); }
+
+ private:
+  DWORD saved_;
+};
+
+std::wstring Decode(const char* text, UINT code_page, DWORD flags) {
+  const int units = MultiByteToWideChar(code_page, flags, text, -1, nullptr, 0);
+  if (units <= 0) return {};
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(code_page, flags, text, -1, wide.data(), units);
+  wide.resize(static_cast<size_t>(units) - 1);  // drop the NUL
+  return wide;
+}
+
+// A path as UTF-16: UTF-8 when the bytes are valid UTF-8 (ASCII is), otherwise text in the
+// console's input code page, or in the ANSI code page when there is no console.
+std::wstring WidePath(const char* path) {
+  KeepLastError keep;
+  if (*path == '\0') return {};
+  std::wstring wide = Decode(path, CP_UTF8, MB_ERR_INVALID_CHARS);
+  if (wide.empty()) {
+    const UINT console = GetConsoleCP();
+    wide = Decode(path, console != 0 ? console : CP_ACP, 0);
+  }
+  return wide;
+}
+
+std::string Utf8(const wchar_t* text) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(bytes) - 1);
+  return utf8;
+}
+
+bool IdentityOfHandle(HANDLE handle, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(handle, &info)) {
+    return false;
+  }
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+
+size_t PathLength(const char* path) { return WidePath(path).size(); }
+
+FILE* OpenFile(const char* path, const char* mode) {
+  const std::wstring wide_path = WidePath(path);
+  const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(wide_path.c_str(), wide_mode.c_str());
+}
+
+bool StreamIdentity(FILE* stream, FileIdentity* identity) {
+  KeepLastError keep;
+  if (stream == nullptr) return false;
+  const int descriptor = _fileno(stream);
+  if (descriptor < 0) return false;
+  return IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)), identity);
+}
+
+bool PathIdentity(const char* path, FileIdentity* identity) {
+  KeepLastError keep;
+  // No access rights are asked for and every kind of sharing is allowed, so the file can be
+  // looked at while the program (or another) has it open; the backup-semantics flag lets a
+  // directory be opened too.
+  const HANDLE handle = CreateFileW(WidePath(path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = IdentityOfHandle(handle, identity);
+  CloseHandle(handle);
+  return known;
+}
+
+void UseUtf8Arguments(int* argc, char*** argv) {
+  KeepLastError keep;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return;
+  // Kept for the whole run: main's argv points into them.
+  static std::vector<std::string> arguments;
+  static std::vector<char*> pointers;
+  arguments.clear();
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+  LocalFree(wide);
+  pointers.clear();
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  *argc = count;
+  *argv = pointers.data();
+}
