@@ -5,6 +5,7 @@
 // tables map payload bit k to a (parameter, weight) pair, so unpacking is one table-driven
 // pass that adds the weight of every set bit. The caller's bytes are read, never modified.
 #include <algorithm>
+#include <iterator>
 
 #include "stages.h"
 #include "tables/tables.h"
@@ -66,7 +67,7 @@ int32_t ScatterPayload(int32_t ft, const Bits& bit, int16_t* parm) {
   return ft == FT_NO_DATA ? RX_NO_DATA : RX_SPEECH_BAD;
 }
 
-static_assert(std::ranges::max(prmno) == MAX_PRM, "the parameter vector holds the largest mode's parameters");
+static_assert(*std::max_element(std::begin(prmno), std::end(prmno)) == MAX_PRM, "the parameter vector holds the largest mode's parameters");
 
 constexpr int32_t kSidBits = 35;  // comfort-noise parameter bits before STI
 

@@ -16,8 +16,18 @@ export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 # Debian's emscripten keeps its prebuilt system libraries in a read-only cache.
 export EM_FROZEN_CACHE=1
 
+# The decoder's own sources see its internal headers (AMRNBDEC_INTERNAL); the jobs, the
+# container and the entry file see only its public interface, as in the native build.
+flags=(-std=c++20 -O3 -Wall -Wextra -I. -msimd128 -msse2)
+objects=()
+mkdir -p build/web/obj
+for f in amrdec/*.cpp amrdec/tables/*.cpp; do
+  o=build/web/obj/$(basename "${f%.cpp}").o
+  emcc "${flags[@]}" -DAMRNBDEC_INTERNAL -c "$f" -o "$o"
+  objects+=("$o")
+done
 sources=(web/amrconv_web.cpp)
-for f in app/*.cpp container/*.cpp amrdec/*.cpp amrdec/tables/*.cpp; do
+for f in app/*.cpp container/*.cpp; do
   [ "$f" = app/main.cpp ] || sources+=("$f")
 done
 
@@ -25,12 +35,12 @@ done
 # (every browser of the last years runs wasm SIMD). MODULARIZE: the worker and the Node test
 # each create their own instance. No eval (DYNAMIC_EXECUTION=0), so the page's content
 # security policy can forbid it.
-emcc -std=c++20 -O3 -Wall -Wextra -I. -msimd128 -msse2 \
+emcc "${flags[@]}" \
   -sMODULARIZE=1 -sEXPORT_NAME=createAmrconvModule \
   -sENVIRONMENT=web,worker,node -sALLOW_MEMORY_GROWTH=1 -sDYNAMIC_EXECUTION=0 \
   -sFORCE_FILESYSTEM=1 -sEXPORTED_RUNTIME_METHODS=FS,ccall \
   -sEXPORTED_FUNCTIONS=_amrweb_run_job,_amrweb_survey,_amrweb_wrap_storage_file,_malloc,_free \
-  "${sources[@]}" -o "$site/amrconv.js"
+  "${sources[@]}" "${objects[@]}" -o "$site/amrconv.js"
 
 cp web/index.html web/style.css web/icon.svg web/app.js web/worker.js web/converter.js "$site/"
 echo "built $site"
