@@ -27,7 +27,7 @@ run_build() {
   echo "== $dir"
   cmake -S . -B "$dir" "$@"
   cmake --build "$dir" -j2
-  ctest --test-dir "$dir" --output-on-failure -j2 | tee "$dir/ctest.log"
+  ctest --test-dir "$dir" --output-on-failure -j2 "${ctest_options[@]}" | tee "$dir/ctest.log"
   # ctest ended with 0: every test that ran passed or was skipped; count both for the summary.
   local total skip
   total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$dir/ctest.log")
@@ -47,11 +47,17 @@ run_stage() {
   count_results "build/$name.log"
 }
 
+# scripts/test.sh --quick: the native release build alone without the tests labelled slow (the
+# install tests), for a developer's edit-and-test loop.
+ctest_options=()
+[ "${1:-}" = --quick ] && ctest_options=(-LE slow)
 run_build build/release -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SANITIZE=OFF
-# scripts/test.sh --quick: the native release build alone, for a developer's edit-and-test loop.
 [ "${1:-}" = --quick ] && { echo "tests: $passed passed, 0 failed, $skipped skipped"; exit 0; }
 run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DAMRCONV_SANITIZE=ON
+# The portable scalar kernels, as on targets without SSE2: the whole suite, and every output
+# byte for byte against the SSE2 build's.
 run_build build/scalar -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SIMD=OFF
+run_stage scalar-outputs scripts/compare_outputs.sh build/scalar/compare build/scalar/app/amrconv
 run_stage web tests/web/run.sh
 # Cross builds, their test suites under Wine and qemu-user, and their outputs against x86-64's.
 run_stage cross-mingw scripts/cross.sh mingw
