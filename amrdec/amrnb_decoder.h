@@ -141,7 +141,8 @@ AMRNB_API extern const std::size_t kDecoderScratchSize;
 // full reset; MRDTX the partial reset (see AMRNB_RESET_PARTIAL). No check of any kind.
 AMRNB_API void ResetDecoder(int32_t mode, DecoderState* state);
 
-// Decodes one frame into 160 samples at `output`, without any check: `frame` must hold the
+// Decodes one frame into 160 samples at `output`, without any check (the frame is only read;
+// its pointer is not const because the frame-level entry keeps its 3GPP form): `frame` must hold the
 // bytes its type needs (FrameBytes), `state` must have been reset. A nonzero `input_layout`
 // selects IF2, zero the storage layout (see amrnb_layout). A decoder homing frame right
 // after a reset gives 160 samples of 0x0008. Always returns AMRNBDEC_OK.

@@ -125,7 +125,7 @@ struct Decoder {
   }
   DecoderState* state() { return reinterpret_cast<DecoderState*>(state_block.data()); }
   DecoderScratch* scratch() { return reinterpret_cast<DecoderScratch*>(scratch_block.data()); }
-  Samples Decode(Bytes frame, DecodeTrace* trace = nullptr, int32_t layout = 0) {  // the decoder may modify its input
+  Samples Decode(Bytes frame, DecodeTrace* trace = nullptr, int32_t layout = 0) {
     Samples out(L_FRAME);
     EXPECT_EQ(trace ? DecodeFrameTraced(frame.data(), state(), scratch(), out.data(), layout, trace)
                     : DecodeFrame(frame.data(), state(), scratch(), out.data(), layout), AMRNBDEC_OK);
@@ -170,6 +170,7 @@ TEST_P(Conformance, BitExact) {
   }
 }
 
+#ifdef AMRCONV_BINARY  // the program is started with fork (not on Windows)
 // The program on the same stream: the decode job's file, header included, and its standard
 // output, times masked.
 TEST_P(Conformance, ProgramOutput) {
@@ -184,6 +185,7 @@ TEST_P(Conformance, ProgramOutput) {
   EXPECT_TRUE(diff.first == got.end() && diff.second == want.end())
       << "sizes " << got.size() << " and " << want.size() << ", first difference at byte " << diff.first - got.begin();
 }
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param); });
