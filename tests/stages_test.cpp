@@ -14,12 +14,14 @@
 #include "amrdec/fixed_point.h"
 #include "amrdec/stages.h"
 #include "amrdec/tables/tables.h"
+#include "tools/frame_packer.h"
 
 namespace amrnb {
 namespace {
 
 using Vec = std::vector<int32_t>;
-Vec V(const int32_t* x, int n = M) { return Vec(x, x + n); }
+template <typename T>
+Vec V(const T* x, int n = M) { return Vec(x, x + n); }
 
 TEST(LsfDecode, ConcealmentOrderingSidPredictionAndSmoothing) {
   const int16_t idx[5] = {0, 0, 0, 0, 0};  // first rows: 6 82 -131 | 50 71 -9 | 67 -17 66 -12
@@ -62,6 +64,33 @@ TEST(RxClassify, HangoverAfterMoreThanThirtyFrames) {
     for (int i = 0; i < gap; ++i) rx_dtx_handler(st, RX_SPEECH_GOOD);
     rx_dtx_handler(st, RX_SID_FIRST);
     EXPECT_EQ(st.dtx.dtxHangoverAdded, gap == 30 ? 1 : 0) << gap;
+  }
+  // The count starts at 31 and wraps in 16 bits: 32736 frames later it reads negative.
+  ResetDecoder(MR475, &st);
+  for (int i = 0; i < 32736; ++i) rx_dtx_handler(st, RX_SPEECH_GOOD);
+  rx_dtx_handler(st, RX_SID_FIRST);
+  EXPECT_EQ(st.dtx.dtxHangoverAdded, 0);
+}
+
+// Random parameters of every mode and of SID frames, packed in both layouts, unpack unchanged.
+TEST(FramePacker, RoundTripsThroughTheUnpackers) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 100; ++trial) {
+    for (int32_t ft = 0; ft <= 8; ++ft) {
+      int16_t parm[MAX_PRM] = {}, got[MAX_PRM];
+      for (int i = 0; i < amrtools::ParamCount(ft); ++i) parm[i] = static_cast<int16_t>(rng() % (1u << amrtools::ParamBits(ft, i)));
+      const amrtools::FrameInfo info{ft, 1, trial % 2, trial % 8};
+      for (auto layout : {amrtools::Layout::kStorage, amrtools::Layout::kIf2}) {
+        const std::vector<uint8_t> frame = amrtools::PackFrame(layout, info, parm);
+        int32_t rx = -1, mode = ft == 8 ? -1 : trial % 8;
+        int16_t quality = 0;
+        EXPECT_EQ(layout == amrtools::Layout::kIf2 ? UnpackIf2Frame(frame.data(), got, &rx, &mode)
+                                                   : UnpackStorageFrame(frame.data(), got, &rx, &mode, &quality), ft);
+        ASSERT_EQ(V(got, MAX_PRM), V(parm, MAX_PRM)) << "type " << ft << ", trial " << trial;
+        EXPECT_EQ(rx, ft < 8 ? RX_SPEECH_GOOD : trial % 2 ? RX_SID_UPDATE : RX_SID_FIRST);
+        EXPECT_EQ(mode, trial % 8);
+      }
+    }
   }
 }
 
@@ -192,20 +221,21 @@ TEST(BgnScd, FirstVerdictsAfterResetAndEnergyLimits) {
   }
 }
 
-TEST(BgnScd, VoicingMedianOfAllNineGainsInLongNoise) {
+TEST(BgnScd, VoicingLimitAndMedianGrowWithTheNoiseRun) {
   DecoderState st;
   ResetDecoder(MR475, &st);
-  int32_t vh = 0;
-  // Long noise (bgHangover 21): median of all nine gains against 16383.
-  const int32_t all16384[9] = {16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384};
-  const int32_t all16383[9] = {16383, 16383, 16383, 16383, 16383, 16383, 16383, 16383, 16383};
-  const int32_t older_voiced[9] = {16384, 16384, 16384, 16384, 16384, 0, 0, 0, 0};
-  for (const int32_t* ltp : {all16384, all16383, older_voiced}) {
+  // {run before the frame, the nine pitch gains (one value, or 16384 for the older five and 0
+  // for the last four), voiced hangover after it}. From 16 frames the limit is 16383, from 21 the
+  // median is of all nine gains.
+  const int32_t cases[][3] = {{20, 16384, 0}, {20, 16383, 5}, {20, -1, 0}, {14, 15566, 0}, {15, 15566, 5}};
+  for (const auto& [run, gain, voiced] : cases) {
+    int32_t ltp[9], vh = 4;
+    std::fill_n(ltp, 9, gain < 0 ? 0 : gain);
+    if (gain < 0) std::fill_n(ltp, 5, 16384);
     std::fill_n(st.frameEnergyHist, 60, 195);
-    st.bgHangover = 20;
-    vh = 4;
+    st.bgHangover = static_cast<int16_t>(run);
     EXPECT_EQ(Frame(st, 100, ltp, &vh), 1);
-    EXPECT_EQ(vh, ltp == all16383 ? 5 : 0);
+    EXPECT_EQ(vh, voiced) << run << " " << gain;
   }
 }
 
@@ -234,15 +264,21 @@ TEST(ExCtrl, RaisesWeakSubframeTowardMedianWithinLimits) {
   EXPECT_EQ(run(2000, 10, flat, 10, 0, 0), (V{63998 - 65536, 65536 - 63999}));
 }
 
-// A near-silent output against a full-scale reference: the gain step (Inv_sqrt(0) + 64) >> 7 =
-// 2^23 is limited to 32767 (g0 = 3275), so the gain rises from 4096 toward 32750.
-TEST(Agc, GainTowardALoudReferenceIsLimited) {
-  DecoderState st;
-  ResetDecoder(MR475, &st);
-  int16_t in[L_SUBFR], out[L_SUBFR] = {1, 1, 1, 1, 1, 1, 1, 1};  // measure 8 / 8 = 1
-  std::fill_n(in, L_SUBFR, int16_t{MAX_16});
-  agc(st, in, out);
-  EXPECT_EQ(st.past_gain, 32320);
+// The gain step limits of agc, from the reset gain 4096. A near-silent output against a
+// full-scale reference: the step (Inv_sqrt(0) + 64) >> 7 = 2^23 is limited to 32767 (g0 = 3275),
+// the gain rises toward 32750. A loud output against a near-silent reference: the energy ratio
+// shifted left wraps negative and is taken as the largest, so the gain falls toward 180.
+TEST(Agc, GainStepLimits) {
+  struct Case { int16_t in, out; int out_samples; int32_t past_gain; };
+  for (const Case c : {Case{MAX_16, 1, 8, 32320}, Case{1, 23, L_SUBFR, 233}}) {
+    DecoderState st;
+    ResetDecoder(MR475, &st);
+    int16_t in[L_SUBFR], out[L_SUBFR] = {};
+    std::fill_n(in, L_SUBFR, c.in);
+    std::fill_n(out, c.out_samples, c.out);
+    agc(st, in, out);
+    EXPECT_EQ(st.past_gain, c.past_gain) << c.in;
+  }
 }
 
 TEST(ARefl, RecoversReflectionCoefficientsAndRejectsUnstableFilters) {
