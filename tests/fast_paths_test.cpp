@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -102,36 +103,23 @@ TEST(FastPaths, KernelsMatchTheScalarReferenceKernels) {
     const int n = trial % 3 ? 40 : 24;
     const int32_t g = rnd.Sample(), g2 = rnd.Sample(), q15 = rnd.Below(32768), s = rnd.Below(32);
 
-    ExpectSame(buf, [&](int16_t* b) { kernels::SynthesisFilter(a[0], x, b + 10, n); },
-               [&](int16_t* b) { scalar::SynthesisFilter(a[0], x, b + 10, n); }, trial, "synthesis");
-    ExpectSame(buf, [&](int16_t* b) { kernels::SynthesisFilter(a[0], b + 10, b + 10, n); },
-               [&](int16_t* b) { scalar::SynthesisFilter(a[0], b + 10, b + 10, n); }, trial, "in place");
-    auto four = [&](int16_t* b, auto filter) {  // four filters on four slices of the buffer
-      const int16_t* xs[4] = {x, x + 40, x + 80, x + 120};
-      int16_t* ys[4] = {b + 10, b + 50, b + 90, b + 130};
-      filter(a, xs, ys);
-    };
-    ExpectSame(buf, [&](int16_t* b) { four(b, [&](auto as, auto xs, auto ys) { kernels::SynthesisFilter4(as, xs, ys, 24); }); },
-               [&](int16_t* b) { four(b, [&](auto as, auto xs, auto ys) { scalar::SynthesisFilter4(as, xs, ys, 24); }); },
-               trial, "four filters");
-    ExpectSame(buf, [&](int16_t* b) { kernels::ResidualFilter(a[0], x, b + 10, 40); },
-               [&](int16_t* b) { scalar::ResidualFilter(a[0], x, b + 10, 40); }, trial, "residual");
-    ExpectSame(buf, [&](int16_t* b) { kernels::InterpolateBlock(coef, x, b + 10, 40); },
-               [&](int16_t* b) { scalar::InterpolateBlock(coef, x, b + 10, 40); }, trial, "interpolation");
-    ExpectSame(buf, [&](int16_t* b) { kernels::CombineExcitation(b + 10, x, g, g2, s, 40); },
-               [&](int16_t* b) { scalar::CombineExcitation(b + 10, x, g, g2, s, 40); }, trial, "combination");
-    ExpectSame(buf, [&](int16_t* b) { kernels::EmphasisePitch(x, x + 40, b + 10, q15, g, 15 + trial % 2, 40); },
-               [&](int16_t* b) { scalar::EmphasisePitch(x, x + 40, b + 10, q15, g, 15 + trial % 2, 40); },
-               trial, "emphasis");
-    ExpectSame(buf, [&](int16_t* b) { kernels::AddScaledQ15(b + 10, x, g, 40); },
-               [&](int16_t* b) { scalar::AddScaledQ15(b + 10, x, g, 40); }, trial, "dispersion");
-    ExpectSame(buf, [&](int16_t* b) { kernels::ScaleQ12Wrap(b + 10, static_cast<int16_t>(g), 40); },
-               [&](int16_t* b) { scalar::ScaleQ12Wrap(b + 10, static_cast<int16_t>(g), 40); }, trial, "agc2 scaling");
+// The same call through the build's kernels and the scalar ones, on copies of buf.
+#define SAME(name, ...)                                                                   \
+  ExpectSame(buf, [&](int16_t* b) { kernels::__VA_ARGS__; }, [&](int16_t* b) { scalar::__VA_ARGS__; }, \
+             trial, name)
+    SAME("synthesis", SynthesisFilter(a[0], x, b + 10, n));
+    SAME("in place", SynthesisFilter(a[0], b + 10, b + 10, n));
+    const int16_t* xs[4] = {x, x + 40, x + 80, x + 120};  // four filters on four slices
+    SAME("four filters", SynthesisFilter4(a, xs, std::array<int16_t*, 4>{b + 10, b + 50, b + 90, b + 130}.data(), 24));
+    SAME("residual", ResidualFilter(a[0], x, b + 10, 40));
+    SAME("interpolation", InterpolateBlock(coef, x, b + 10, 40));
+    SAME("combination", CombineExcitation(b + 10, x, g, g2, s, 40));
+    SAME("emphasis", EmphasisePitch(x, x + 40, b + 10, q15, g, 15 + trial % 2, 40));
+    SAME("dispersion", AddScaledQ15(b + 10, x, g, 40));
+    SAME("agc2 scaling", ScaleQ12Wrap(b + 10, static_cast<int16_t>(g), 40));
     for (int16_t& v : other) v = static_cast<int16_t>(v & 0x7FFF);  // the gains of agc: 0..32767
-    ExpectSame(buf, [&](int16_t* b) { kernels::ScaleQ12Sat(b + 10, x, 40); },
-               [&](int16_t* b) { scalar::ScaleQ12Sat(b + 10, x, 40); }, trial, "agc scaling");
-    ExpectSame(buf, [&](int16_t* b) { kernels::TiltCompensate(b + 10, q15, g, 40); },
-               [&](int16_t* b) { scalar::TiltCompensate(b + 10, q15, g, 40); }, trial, "tilt");
+    SAME("agc scaling", ScaleQ12Sat(b + 10, x, 40));
+    SAME("tilt", TiltCompensate(b + 10, q15, g, 40));
     int32_t zf[160], zs[160];
     kernels::HighPassZeros(buf.data() + 10, zf, 160);
     scalar::HighPassZeros(buf.data() + 10, zs, 160);
@@ -139,6 +127,7 @@ TEST(FastPaths, KernelsMatchTheScalarReferenceKernels) {
     for (int i = 0; i < 160; ++i) zf[i] = zs[i] = mul_wrap32(zs[i], 1 + trial % 16);  // wider sums too
     ExpectSame(buf, [&](int16_t* b) { kernels::RoundToOutput(zf, b + 10, 160); },
                [&](int16_t* b) { scalar::RoundToOutput(zs, b + 10, 160); }, trial, "output rounding");
+#undef SAME
     ASSERT_EQ(kernels::SumSquares(buf.data(), 160), scalar::SumSquares(buf.data(), 160)) << trial;
     ASSERT_EQ(kernels::DotWrap32(buf.data(), buf.data() + 1, 160), scalar::DotWrap32(buf.data(), buf.data() + 1, 160))
         << trial;
