@@ -1,5 +1,6 @@
 // Arithmetic and filter primitives at the corners where rounding, saturation or shift
-// direction go wrong. Whole-range comparisons with plain forms are in fast_paths_test.cpp.
+// direction go wrong. Whole-range comparisons with plain forms (small divisions among them)
+// are in fast_paths_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,9 +14,6 @@ namespace amrnb {
 namespace {
 
 TEST(Primitives, DivisionNormalisationLogPowAndSqrtCorners) {
-  EXPECT_EQ(div_s(0, 7), 0);
-  EXPECT_EQ(div_s(7, 7), 32767);
-  EXPECT_EQ(div_s(1, 2), 16384);
   EXPECT_EQ(div_s(0x7FFFFFFE, 0x7FFFFFFF), 32767);  // the doubled remainder must not overflow
   const int32_t norm[][2] = {{0, 31}, {-1, 31}, {1, 30}, {0x40000000, 0}, {-0x40000000, 1}, {INT32_MIN, 0}};
   for (const auto& [x, n] : norm) EXPECT_EQ(norm_l(x), n) << x;
