@@ -84,29 +84,5 @@ TEST(Primitives, LsfConversionsReorderAndLspAz) {
             (std::vector<int16_t>{0x5555, 0, 20480, 0, -24576, 0, -24576, 0, 20480, 0, 4096, 0x5555}));
 }
 
-TEST(Primitives, ComfortNoiseGeneratorAndPulses) {
-  int32_t seed = 0x70816958;
-  EXPECT_EQ(pseudonoise(&seed, 3), 0);
-  EXPECT_EQ(seed, 0x7E102D2B);
-
-  // One pulse of +-amplitude/8 per track k (positions k, k+10, k+20, k+30), three generator
-  // bits per pulse.
-  int32_t s1 = 0x12345678, s2 = 0x12345678;
-  int16_t code[40];
-  build_CN_code(800, &s1, code);
-  pseudonoise(&s2, 30);
-  EXPECT_EQ(s1, s2);
-  for (int k = 0; k < 10; ++k) {
-    int pulses = 0;
-    for (int p = 0; p < 4; ++p) pulses += code[p * 10 + k] != 0;
-    EXPECT_EQ(pulses, 1) << k;
-    for (int p = 0; p < 4; ++p) EXPECT_TRUE(code[p * 10 + k] == 0 || std::abs(code[p * 10 + k]) == 100);
-  }
-  // Negative pulses are (-A) >> 3, which rounds toward minus infinity: A = 7 gives 0 or -1.
-  build_CN_code(7, &s1, code);
-  EXPECT_EQ(*std::min_element(code, code + 40), -1);
-  EXPECT_EQ(*std::max_element(code, code + 40), 0);
-}
-
 }  // namespace
 }  // namespace amrnb
