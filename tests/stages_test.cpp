@@ -1,7 +1,7 @@
 // Stage routines at the edges that the conformance streams do not reach or do not isolate:
-// LSF concealment and ordering, the sender's hangover, lag windows, saturating gains, phase
-// dispersion, the background-noise detector and energy control, reflection
-// coefficients and the comfort-noise decoder's silent and muted levels.
+// LSF concealment and ordering, the sender's hangover, lag windows, saturating gains, the
+// background-noise detector and energy control, reflection coefficients and the comfort-noise
+// decoder's muted levels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -141,39 +141,6 @@ TEST(GainDecoding, SaturatingShiftsOfLargePredictedGains) {
   EXPECT_EQ(gc, 32767);
 }
 
-// Disperses a single pulse of -1.0 at position 5, so the output is the negated impulse
-// response rotated by five places; returns ph_disp's result and checks which response.
-int32_t DisperseAndCheck(DecoderState& st, int32_t mode, int32_t gp, int32_t gc, const int16_t* imp) {
-  int16_t code[80] = {};
-  code[5] = -32768;
-  for (int i = 40; i < 80; ++i) code[i] = 777;
-  const int32_t r = ph_disp(st, mode, gp, gc, code);
-  for (int i = 0; i < 40; ++i) EXPECT_EQ(code[40 + i], imp ? -imp[(i + 35) % 40] : 777) << i;
-  return r;
-}
-
-TEST(PhaseDispersion, OnsetLockAndRelaxation) {
-  DecoderState st;
-  ResetDecoder(MR475, &st);
-  // A code gain jump is an onset: strong dispersion is softened to medium for two subframes.
-  EXPECT_EQ(DisperseAndCheck(st, MR475, 0, 100, ph_imp_mid), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR515, 0, 100, ph_imp_mid), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR59, 0, 100, ph_imp_low), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR795, 0, 100, ph_imp_low_MR795), 1);
-  // High pitch gains: from strong, at most one step less per subframe.
-  for (int i = 0; i < 5; ++i) st.gainMem[i] = 16000;
-  EXPECT_EQ(DisperseAndCheck(st, MR67, 16000, 100, ph_imp_mid), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR67, 16000, 100, nullptr), 0);
-  // A tiny code gain switches dispersion off, unless the core locks it fully on.
-  EXPECT_EQ(DisperseAndCheck(st, MR475, 0, 5, nullptr), 0);
-  st.lockFull = 1;
-  EXPECT_EQ(DisperseAndCheck(st, MR475, 16000, 5, ph_imp_low), 1);
-  // MR74 never disperses but keeps tracking: its jump to 1000 is an onset for the next call.
-  st.lockFull = 0;
-  EXPECT_EQ(DisperseAndCheck(st, MR74, 0, 1000, nullptr), 0);
-  EXPECT_EQ(st.onset, 2);
-}
-
 // The detector's verdict on a frame of constant amplitude.
 int32_t Frame(DecoderState& st, int16_t amplitude, const int32_t* ltp, int32_t* vh) {
   const std::vector<int16_t> speech(L_FRAME, amplitude);
@@ -275,53 +242,17 @@ TEST(ARefl, RecoversReflectionCoefficientsAndRejectsUnstableFilters) {
   }
 }
 
-// A decoder state as the core leaves it before dtx_dec: fully reset, then the partial reset
-// of every comfort-noise frame.
-class DtxDec : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetDecoder(0, &st);
-    ResetDecoder(MRDTX, &st);
-  }
-  void Run(int32_t new_state, int32_t mode, const int16_t* parm) {
+TEST(DtxDec, MutingLowersTheEnergyToItsFloor) {
+  // The state as the core leaves it before dtx_dec: fully reset, then partially (every
+  // comfort-noise frame).
+  DecoderState st;
+  ResetDecoder(0, &st);
+  ResetDecoder(MRDTX, &st);
+  int16_t buf[M + L_FRAME] = {}, A_t[4 * M] = {};
+  const auto Run = [&](int32_t new_state, int32_t mode, const int16_t* parm) {
     dtx_dec(st, buf + M, A_t, new_state, mode, parm);
     st.dtxGlobalState = new_state;
-  }
-  void SidUpdate(int16_t since_last_sid, int16_t energy_index) {
-    st.dtx.sid_frame = 1;
-    st.dtx.valid_data = 1;
-    st.dtx.since_last_sid = since_last_sid;
-    const int16_t parm[5] = {2, 17, 300, 200, energy_index};
-    Run(DTX, MR122, parm);
-  }
-  int PeakOutput() const {
-    int peak = 0;
-    for (int i = M; i < M + L_FRAME; ++i) peak = std::max(peak, std::abs(buf[i]));
-    return peak;
-  }
-  DecoderState st;
-  int16_t buf[M + L_FRAME] = {};
-  int16_t A_t[4 * M] = {};
-};
-
-TEST_F(DtxDec, SilentFirstSidAndUpdateAfterSpeech) {
-  SidUpdate(1, 0);  // energy index 0: silence
-  EXPECT_EQ(st.dtx.log_en, -32768);
-  EXPECT_EQ(st.dtx.old_log_en, -32768);  // first data: no interpolation
-  EXPECT_EQ(PeakOutput(), 0);
-  EXPECT_EQ(st.dtx.data_updated, 1);
-  EXPECT_EQ(st.dtx.since_last_sid, 0);
-  EXPECT_EQ(st.dtx.true_sid_period_inv, 16384);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(st.past_qua_en[i], -14436);        // floor of (log_en >> 1) - 9000
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(st.past_qua_en_MR122[i], -2398);  // -14436 * 5443 >> 15
-
-  st.dtxGlobalState = SPEECH;  // an update straight after speech starts afresh
-  SidUpdate(40, 30);
-  EXPECT_EQ(st.dtx.true_sid_period_inv, 1024);  // interval limited to 32 frames
-  EXPECT_TRUE(std::equal(st.dtx.cn_lsp, st.dtx.cn_lsp + M, st.dtx.cn_lsp_old));
-}
-
-TEST_F(DtxDec, MutingLowersTheEnergyToItsFloor) {
+  };
   st.dtx.log_en = -32768 + 300;
   st.dtx.since_last_sid = 1;
   Run(DTX_MUTE, MR475, nullptr);
