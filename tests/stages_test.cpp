@@ -1,7 +1,7 @@
 // Stage routines at the edges that the conformance streams do not reach or do not isolate:
-// LSF concealment and ordering, the sender's hangover, lag windows, saturating gains, the
-// background-noise detector and energy control, reflection coefficients and the comfort-noise
-// decoder's muted levels.
+// LSF concealment and ordering, the sender's hangover, lag windows, the frame packer, the
+// background-noise detector and energy control, agc's gain limits, reflection coefficients and
+// the comfort-noise decoder's muted levels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -122,23 +122,6 @@ TEST(LagDecoding, EdgesOfTheIndexRanges) {
     EXPECT_EQ(T0, c[6]) << "index " << c[0] << " prev " << c[4];
     EXPECT_EQ(frac, c[7]) << "index " << c[0] << " prev " << c[4];
   }
-}
-
-TEST(GainDecoding, SaturatingShiftsOfLargePredictedGains) {
-  DecoderState st;
-  ResetDecoder(MR475, &st);
-  for (int i = 0; i < 4; ++i) st.past_qua_en[i] = 23097, st.past_qua_en_MR122[i] = 3836;
-  int16_t code[40] = {8191};
-  int32_t e, f, gp, gc;
-  gc_pred(st, MR67, code, &e, &f);
-  ASSERT_GE(e, 11);  // the left-shift path
-  Dec_gain(st, MR67, 127, code, 1, &gp, &gc);
-  EXPECT_EQ(gc, 32767);
-  for (int i = 0; i < 4; ++i) st.past_qua_en[i] = 23097, st.past_qua_en_MR122[i] = 3836;
-  d_gain_code(st, MR795, 31, code, &gc);
-  EXPECT_EQ(gc, 32767);
-  d_gain_code(st, MR122, 31, code, &gc);
-  EXPECT_EQ(gc, 32767);
 }
 
 // The detector's verdict on a frame of constant amplitude.
