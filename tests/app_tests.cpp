@@ -136,28 +136,6 @@ TEST(HeaderJob, CopiesCompleteFramesByteForByte) {
             WithFrames(kMagic, {Frame(7), Frame(8)}));
 }
 
-// 50 speech frames: one second of samples. Then a byte of a frame type without frames
-// (decoded as one bad frame) between frames, and three no-data frames: 160 samples each.
-TEST(DecodeJob, WritesOnePcmFramePerSourceFrame) {
-  Bytes out = RunGoodJob("1", AmrWaveHeader(), kNoMoreFrames);
-  ASSERT_EQ(out.size(), 62u);
-  EXPECT_EQ(Le32(out, 58), 0u);
-
-  Bytes source = AmrWaveHeader();
-  std::string progress;
-  for (int i = 0; i < 50; ++i) Append(source, Frame(7, static_cast<uint8_t>(i * 7))), progress += " B0 L32.";
-  out = RunGoodJob("1", source, progress + kNoMoreFrames);
-  ASSERT_EQ(out.size(), 62u + 16000);
-  EXPECT_EQ((std::vector<uint32_t>{Le32(out, 4), Le32(out, 50), Le32(out, 58)}),
-            (std::vector<uint32_t>{16054, 8000, 16000}));
-
-  source = WithFrames(AmrWaveHeader(), {Frame(7), Frame(12), Frame(7), Frame(15), Frame(15), Frame(15)});
-  out = RunGoodJob("1", source, " B0 L32. B0 L0\nInvalid Packet Size... B0 L32. B0 L1. B0 L1. B0 L1." + kNoMoreFrames);
-  ASSERT_EQ(out.size(), 62u + 6 * 320);
-  EXPECT_EQ((std::vector<uint32_t>{Le32(out, 4), Le32(out, 50), Le32(out, 58)}),
-            (std::vector<uint32_t>{54 + 6 * 320, 0, 6 * 320}));
-}
-
 // A source with more frames than a WAV header can count stops at the limit (small ones
 // here, one byte short of a frame and exactly on one) with status 16; the header counts
 // exactly the frames written.
@@ -173,6 +151,7 @@ TEST(DecodeJob, StopsWhereTheHeaderCannotCountMoreSamples) {
     ASSERT_EQ(out.size(), 62u + frames * 320);
     EXPECT_EQ(Le32(out, 4), 54u + frames * 320);
     EXPECT_EQ(Le32(out, 58), frames * 320);
+    EXPECT_EQ(Le32(out, 50), 0u);  // the fact chunk counts whole seconds only
   }
 }
 
@@ -265,6 +244,17 @@ TEST(DecodeJob, WriteFailuresLoseOnlyTheirFrames) {
     EXPECT_GT(lost, lift ? 1000 : 14);
     EXPECT_EQ(written_after_lost > 0, lift);
   }
+}
+
+// The header job stops at a frame write cut short by the file-size limit, with status 6.
+TEST(HeaderJob, ShortFrameWriteFails) {
+  TempDir dir;
+  rlimit limit{6 + 100, RLIM_INFINITY};
+  const Bytes source = WithFrames(AmrWaveHeader(), {SourceFrames(20)});
+  const RunResult r = RunFed(dir, source, source.size(), "2",
+                             [&](pid_t pid) { EXPECT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0); }, [](pid_t) {});
+  EXPECT_EQ(r.exit_code, 6);
+  EXPECT_TRUE(r.out.ends_with("\nFailed to Decode AMR..")) << r.out;
 }
 
 // An interrupt halfway through a run: the job stops on a frame boundary with 128 + the signal

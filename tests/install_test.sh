@@ -23,11 +23,8 @@ log cmake -S "$source_dir" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_S
 log cmake --build "$work/build" --parallel 2
 log cmake --install "$work/build" --prefix "$prefix"
 
+# The program, the package files and the headers are used below; only the public two are installed.
 libdir=$prefix/lib
-for f in bin/amrconv include/amrdec/amrnb_decoder.h include/amrdec/amrnb_decoder_c.h \
-         lib/pkgconfig/amrnbdec.pc lib/cmake/amrnbdec/amrnbdecConfig.cmake; do
-  [[ -f $prefix/$f ]] || fail "$f not installed"
-done
 [[ $(ls "$prefix/include/amrdec") == $'amrnb_decoder.h\namrnb_decoder_c.h' ]] \
   || fail "headers other than the public two installed: $(ls "$prefix/include/amrdec")"
 
@@ -56,14 +53,10 @@ amrnb_storage_frame_bytes
 amrnb_version
 EOF
   diff "$work/public" "$work/exported" || fail "exported symbols differ from the public interface (< missing, > extra)"
-else
-  # The archive holds machine code, not only link-time-optimiser bytecode: a linker
-  # without the compiler's plugin finds every function.
-  readelf -sW "$libdir/libamrnbdec.a" | grep -q ' FUNC .* amrnb_decode$' \
-    || fail "libamrnbdec.a has no object code for amrnb_decode"
 fi
 
-# The examples: GCC and clang, through find_package and through pkg-config.
+# The examples: GCC and clang, through find_package and through pkg-config. clang links the
+# static archive without GCC's link-time-optimiser plugin: it needs the archive's machine code.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 pkg=(--cflags --libs)
 [[ $part == static ]] && pkg+=(--static)

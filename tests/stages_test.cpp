@@ -1,7 +1,7 @@
 // Stage routines at the edges that the conformance streams do not reach or do not isolate:
-// LSF concealment and ordering, the sender's hangover, lag windows, saturating gains, phase
-// dispersion, pitch emphasis, the background-noise detector and energy control, reflection
-// coefficients and the comfort-noise decoder's silent and muted levels.
+// LSF concealment and ordering, the sender's hangover, lag windows, the frame packer, the
+// background-noise detector and energy control, agc's gain limits, reflection coefficients and
+// the comfort-noise decoder's muted levels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,12 +14,14 @@
 #include "amrdec/fixed_point.h"
 #include "amrdec/stages.h"
 #include "amrdec/tables/tables.h"
+#include "tools/frame_packer.h"
 
 namespace amrnb {
 namespace {
 
 using Vec = std::vector<int32_t>;
-Vec V(const int32_t* x, int n = M) { return Vec(x, x + n); }
+template <typename T>
+Vec V(const T* x, int n = M) { return Vec(x, x + n); }
 
 TEST(LsfDecode, ConcealmentOrderingSidPredictionAndSmoothing) {
   const int16_t idx[5] = {0, 0, 0, 0, 0};  // first rows: 6 82 -131 | 50 71 -9 | 67 -17 66 -12
@@ -63,6 +65,33 @@ TEST(RxClassify, HangoverAfterMoreThanThirtyFrames) {
     rx_dtx_handler(st, RX_SID_FIRST);
     EXPECT_EQ(st.dtx.dtxHangoverAdded, gap == 30 ? 1 : 0) << gap;
   }
+  // The count starts at 31 and wraps in 16 bits: 32736 frames later it reads negative.
+  ResetDecoder(MR475, &st);
+  for (int i = 0; i < 32736; ++i) rx_dtx_handler(st, RX_SPEECH_GOOD);
+  rx_dtx_handler(st, RX_SID_FIRST);
+  EXPECT_EQ(st.dtx.dtxHangoverAdded, 0);
+}
+
+// Random parameters of every mode and of SID frames, packed in both layouts, unpack unchanged.
+TEST(FramePacker, RoundTripsThroughTheUnpackers) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 100; ++trial) {
+    for (int32_t ft = 0; ft <= 8; ++ft) {
+      int16_t parm[MAX_PRM] = {}, got[MAX_PRM];
+      for (int i = 0; i < amrtools::ParamCount(ft); ++i) parm[i] = static_cast<int16_t>(rng() % (1u << amrtools::ParamBits(ft, i)));
+      const amrtools::FrameInfo info{ft, 1, trial % 2, trial % 8};
+      for (auto layout : {amrtools::Layout::kStorage, amrtools::Layout::kIf2}) {
+        const std::vector<uint8_t> frame = amrtools::PackFrame(layout, info, parm);
+        int32_t rx = -1, mode = ft == 8 ? -1 : trial % 8;
+        int16_t quality = 0;
+        EXPECT_EQ(layout == amrtools::Layout::kIf2 ? UnpackIf2Frame(frame.data(), got, &rx, &mode)
+                                                   : UnpackStorageFrame(frame.data(), got, &rx, &mode, &quality), ft);
+        ASSERT_EQ(V(got, MAX_PRM), V(parm, MAX_PRM)) << "type " << ft << ", trial " << trial;
+        EXPECT_EQ(rx, ft < 8 ? RX_SPEECH_GOOD : trial % 2 ? RX_SID_UPDATE : RX_SID_FIRST);
+        EXPECT_EQ(mode, trial % 8);
+      }
+    }
+  }
 }
 
 TEST(LagDecoding, EdgesOfTheIndexRanges) {
@@ -95,79 +124,6 @@ TEST(LagDecoding, EdgesOfTheIndexRanges) {
   }
 }
 
-TEST(GainDecoding, SaturatingShiftsOfLargePredictedGains) {
-  DecoderState st;
-  ResetDecoder(MR475, &st);
-  for (int i = 0; i < 4; ++i) st.past_qua_en[i] = 23097, st.past_qua_en_MR122[i] = 3836;
-  int16_t code[40] = {8191};
-  int32_t e, f, gp, gc;
-  gc_pred(st, MR67, code, &e, &f);
-  ASSERT_GE(e, 11);  // the left-shift path
-  Dec_gain(st, MR67, 127, code, 1, &gp, &gc);
-  EXPECT_EQ(gc, 32767);
-  for (int i = 0; i < 4; ++i) st.past_qua_en[i] = 23097, st.past_qua_en_MR122[i] = 3836;
-  d_gain_code(st, MR795, 31, code, &gc);
-  EXPECT_EQ(gc, 32767);
-  d_gain_code(st, MR122, 31, code, &gc);
-  EXPECT_EQ(gc, 32767);
-}
-
-// Disperses a single pulse of -1.0 at position 5, so the output is the negated impulse
-// response rotated by five places; returns ph_disp's result and checks which response.
-int32_t DisperseAndCheck(DecoderState& st, int32_t mode, int32_t gp, int32_t gc, const int16_t* imp) {
-  int16_t code[80] = {};
-  code[5] = -32768;
-  for (int i = 40; i < 80; ++i) code[i] = 777;
-  const int32_t r = ph_disp(st, mode, gp, gc, code);
-  for (int i = 0; i < 40; ++i) EXPECT_EQ(code[40 + i], imp ? -imp[(i + 35) % 40] : 777) << i;
-  return r;
-}
-
-TEST(PhaseDispersion, OnsetLockAndRelaxation) {
-  DecoderState st;
-  ResetDecoder(MR475, &st);
-  // A code gain jump is an onset: strong dispersion is softened to medium for two subframes.
-  EXPECT_EQ(DisperseAndCheck(st, MR475, 0, 100, ph_imp_mid), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR515, 0, 100, ph_imp_mid), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR59, 0, 100, ph_imp_low), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR795, 0, 100, ph_imp_low_MR795), 1);
-  // High pitch gains: from strong, at most one step less per subframe.
-  for (int i = 0; i < 5; ++i) st.gainMem[i] = 16000;
-  EXPECT_EQ(DisperseAndCheck(st, MR67, 16000, 100, ph_imp_mid), 1);
-  EXPECT_EQ(DisperseAndCheck(st, MR67, 16000, 100, nullptr), 0);
-  // A tiny code gain switches dispersion off, unless the core locks it fully on.
-  EXPECT_EQ(DisperseAndCheck(st, MR475, 0, 5, nullptr), 0);
-  st.lockFull = 1;
-  EXPECT_EQ(DisperseAndCheck(st, MR475, 16000, 5, ph_imp_low), 1);
-  // MR74 never disperses but keeps tracking: its jump to 1000 is an onset for the next call.
-  st.lockFull = 0;
-  EXPECT_EQ(DisperseAndCheck(st, MR74, 0, 1000, nullptr), 0);
-  EXPECT_EQ(st.onset, 2);
-}
-
-double Energy(const int16_t* x) {
-  double e = 0;
-  for (int i = 0; i < 40; ++i) e += static_cast<double>(x[i]) * x[i];
-  return e;
-}
-
-TEST(PitchEmphasis, GainControlKeepsTheTotalExcitationEnergy) {
-  std::mt19937 rng(3);
-  for (int32_t amp : {0, 300, 3000, 20000}) {  // 20000: the sum of squares exceeds its limit
-    std::uniform_int_distribution<int> d(-amp, amp);
-    int16_t ltp[40], buf[80];
-    for (int i = 0; i < 40; ++i) ltp[i] = static_cast<int16_t>(d(rng)), buf[i] = static_cast<int16_t>(d(rng));
-    for (int32_t mode : {MR475, MR122}) {
-      Pitch_emphasis(ltp, buf, 32767, 16384, mode);
-      if (amp == 0) {
-        EXPECT_EQ(Energy(buf + 40), 0.0);
-      } else {
-        EXPECT_NEAR(Energy(buf + 40) / Energy(buf), 1.0, 0.02) << amp << " mode " << mode;
-      }
-    }
-  }
-}
-
 // The detector's verdict on a frame of constant amplitude.
 int32_t Frame(DecoderState& st, int16_t amplitude, const int32_t* ltp, int32_t* vh) {
   const std::vector<int16_t> speech(L_FRAME, amplitude);
@@ -192,26 +148,27 @@ TEST(BgnScd, FirstVerdictsAfterResetAndEnergyLimits) {
   }
 }
 
-TEST(BgnScd, VoicingMedianOfAllNineGainsInLongNoise) {
+TEST(BgnScd, VoicingLimitAndMedianGrowWithTheNoiseRun) {
   DecoderState st;
   ResetDecoder(MR475, &st);
-  int32_t vh = 0;
-  // Long noise (bgHangover 21): median of all nine gains against 16383.
-  const int32_t all16384[9] = {16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384, 16384};
-  const int32_t all16383[9] = {16383, 16383, 16383, 16383, 16383, 16383, 16383, 16383, 16383};
-  const int32_t older_voiced[9] = {16384, 16384, 16384, 16384, 16384, 0, 0, 0, 0};
-  for (const int32_t* ltp : {all16384, all16383, older_voiced}) {
+  // {run before the frame, the nine pitch gains (one value, or 16384 for the older five and 0
+  // for the last four), voiced hangover after it}. From 16 frames the limit is 16383, from 21 the
+  // median is of all nine gains.
+  const int32_t cases[][3] = {{20, 16384, 0}, {20, 16383, 5}, {20, -1, 0}, {14, 15566, 0}, {15, 15566, 5}};
+  for (const auto& [run, gain, voiced] : cases) {
+    int32_t ltp[9], vh = 4;
+    std::fill_n(ltp, 9, gain < 0 ? 0 : gain);
+    if (gain < 0) std::fill_n(ltp, 5, 16384);
     std::fill_n(st.frameEnergyHist, 60, 195);
-    st.bgHangover = 20;
-    vh = 4;
+    st.bgHangover = static_cast<int16_t>(run);
     EXPECT_EQ(Frame(st, 100, ltp, &vh), 1);
-    EXPECT_EQ(vh, ltp == all16383 ? 5 : 0);
+    EXPECT_EQ(vh, voiced) << run << " " << gain;
   }
 }
 
 TEST(ExCtrl, RaisesWeakSubframeTowardMedianWithinLimits) {
   const int32_t flat[9] = {1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000};
-  const int32_t dropped[9] = {4000, 4000, 4000, 4000, 4000, 4000, 4000, 500, 500};
+  const int32_t dropped[9] = {4000, 4000, 4000, 4000, 4000, 4000, 4000, 900, 500};
   // Scales a subframe of value, -value, value, value, ...; returns its first two samples.
   auto run = [](int16_t value, int32_t energy, const int32_t* hist, int32_t vh, int32_t bfi, int32_t careful) {
     int16_t x[L_SUBFR];
@@ -223,8 +180,8 @@ TEST(ExCtrl, RaisesWeakSubframeTowardMedianWithinLimits) {
   using V = std::vector<int32_t>;
   EXPECT_EQ(run(100, 1000, flat, 10, 0, 0), (V{100, -100}));  // at the median
   EXPECT_EQ(run(100, 5, flat, 10, 0, 0), (V{100, -100}));     // nearly silent
-  // Median 4000, last energy 500: target 4 x 500 (scale 20478 in Q10), or 3 x 500 (15358) after
-  // a bad frame or a recent voiced frame; products are floored.
+  // Median 4000, last energy 500 (below the mean of the last two, 700): target 4 x 500 (scale
+  // 20478 in Q10), or 3 x 500 (15358) after a bad frame or a recent voiced frame; products are floored.
   EXPECT_EQ(run(10, 100, dropped, 7, 0, 0), (V{199, -200}));
   EXPECT_EQ(run(10, 100, dropped, 7, 1, 0), (V{149, -150}));
   EXPECT_EQ(run(10, 100, dropped, 6, 0, 0), (V{149, -150}));
@@ -234,15 +191,21 @@ TEST(ExCtrl, RaisesWeakSubframeTowardMedianWithinLimits) {
   EXPECT_EQ(run(2000, 10, flat, 10, 0, 0), (V{63998 - 65536, 65536 - 63999}));
 }
 
-// A near-silent output against a full-scale reference: the gain step (Inv_sqrt(0) + 64) >> 7 =
-// 2^23 is limited to 32767 (g0 = 3275), so the gain rises from 4096 toward 32750.
-TEST(Agc, GainTowardALoudReferenceIsLimited) {
-  DecoderState st;
-  ResetDecoder(MR475, &st);
-  int16_t in[L_SUBFR], out[L_SUBFR] = {1, 1, 1, 1, 1, 1, 1, 1};  // measure 8 / 8 = 1
-  std::fill_n(in, L_SUBFR, int16_t{MAX_16});
-  agc(st, in, out);
-  EXPECT_EQ(st.past_gain, 32320);
+// The gain step limits of agc, from the reset gain 4096. A near-silent output against a
+// full-scale reference: the step (Inv_sqrt(0) + 64) >> 7 = 2^23 is limited to 32767 (g0 = 3275),
+// the gain rises toward 32750. A loud output against a near-silent reference: the energy ratio
+// shifted left wraps negative and is taken as the largest, so the gain falls toward 180.
+TEST(Agc, GainStepLimits) {
+  struct Case { int16_t in, out; int out_samples; int32_t past_gain; };
+  for (const Case c : {Case{MAX_16, 1, 8, 32320}, Case{1, 23, L_SUBFR, 233}}) {
+    DecoderState st;
+    ResetDecoder(MR475, &st);
+    int16_t in[L_SUBFR], out[L_SUBFR] = {};
+    std::fill_n(in, L_SUBFR, c.in);
+    std::fill_n(out, c.out_samples, c.out);
+    agc(st, in, out);
+    EXPECT_EQ(st.past_gain, c.past_gain) << c.in;
+  }
 }
 
 TEST(ARefl, RecoversReflectionCoefficientsAndRejectsUnstableFilters) {
@@ -262,53 +225,17 @@ TEST(ARefl, RecoversReflectionCoefficientsAndRejectsUnstableFilters) {
   }
 }
 
-// A decoder state as the core leaves it before dtx_dec: fully reset, then the partial reset
-// of every comfort-noise frame.
-class DtxDec : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetDecoder(0, &st);
-    ResetDecoder(MRDTX, &st);
-  }
-  void Run(int32_t new_state, int32_t mode, const int16_t* parm) {
+TEST(DtxDec, MutingLowersTheEnergyToItsFloor) {
+  // The state as the core leaves it before dtx_dec: fully reset, then partially (every
+  // comfort-noise frame).
+  DecoderState st;
+  ResetDecoder(0, &st);
+  ResetDecoder(MRDTX, &st);
+  int16_t buf[M + L_FRAME] = {}, A_t[4 * M] = {};
+  const auto Run = [&](int32_t new_state, int32_t mode, const int16_t* parm) {
     dtx_dec(st, buf + M, A_t, new_state, mode, parm);
     st.dtxGlobalState = new_state;
-  }
-  void SidUpdate(int16_t since_last_sid, int16_t energy_index) {
-    st.dtx.sid_frame = 1;
-    st.dtx.valid_data = 1;
-    st.dtx.since_last_sid = since_last_sid;
-    const int16_t parm[5] = {2, 17, 300, 200, energy_index};
-    Run(DTX, MR122, parm);
-  }
-  int PeakOutput() const {
-    int peak = 0;
-    for (int i = M; i < M + L_FRAME; ++i) peak = std::max(peak, std::abs(buf[i]));
-    return peak;
-  }
-  DecoderState st;
-  int16_t buf[M + L_FRAME] = {};
-  int16_t A_t[4 * M] = {};
-};
-
-TEST_F(DtxDec, SilentFirstSidAndUpdateAfterSpeech) {
-  SidUpdate(1, 0);  // energy index 0: silence
-  EXPECT_EQ(st.dtx.log_en, -32768);
-  EXPECT_EQ(st.dtx.old_log_en, -32768);  // first data: no interpolation
-  EXPECT_EQ(PeakOutput(), 0);
-  EXPECT_EQ(st.dtx.data_updated, 1);
-  EXPECT_EQ(st.dtx.since_last_sid, 0);
-  EXPECT_EQ(st.dtx.true_sid_period_inv, 16384);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(st.past_qua_en[i], -14436);        // floor of (log_en >> 1) - 9000
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(st.past_qua_en_MR122[i], -2398);  // -14436 * 5443 >> 15
-
-  st.dtxGlobalState = SPEECH;  // an update straight after speech starts afresh
-  SidUpdate(40, 30);
-  EXPECT_EQ(st.dtx.true_sid_period_inv, 1024);  // interval limited to 32 frames
-  EXPECT_TRUE(std::equal(st.dtx.cn_lsp, st.dtx.cn_lsp + M, st.dtx.cn_lsp_old));
-}
-
-TEST_F(DtxDec, MutingLowersTheEnergyToItsFloor) {
+  };
   st.dtx.log_en = -32768 + 300;
   st.dtx.since_last_sid = 1;
   Run(DTX_MUTE, MR475, nullptr);
