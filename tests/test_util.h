@@ -60,6 +60,7 @@ inline void Append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begi
 // A 62-byte AMR-in-WAV header as a recorder writes it, with the given format tag.
 inline Bytes AmrWaveHeader(uint16_t format_tag = 310) {
   Bytes h;
+  h.reserve(62);
   auto put = [&h](uint32_t value, int width) {
     for (int i = 0; i < width; ++i) h.push_back(static_cast<uint8_t>(value >> (8 * i)));
   };
