@@ -154,7 +154,8 @@ TEST(BgnScd, VoicingLimitAndMedianGrowWithTheNoiseRun) {
   // {run before the frame, the nine pitch gains (one value, or 16384 for the older five and 0
   // for the last four), voiced hangover after it}. From 16 frames the limit is 16383, from 21 the
   // median is of all nine gains.
-  const int32_t cases[][3] = {{20, 16384, 0}, {20, 16383, 5}, {20, -1, 0}, {14, 15566, 0}, {15, 15566, 5}};
+  const int32_t cases[][3] = {{20, 16384, 0}, {20, 16383, 5}, {20, -1, 0}, {19, -1, 5}, {14, 15566, 0},
+                              {15, 15566, 5}};
   for (const auto& [run, gain, voiced] : cases) {
     int32_t ltp[9], vh = 4;
     std::fill_n(ltp, 9, gain < 0 ? 0 : gain);
