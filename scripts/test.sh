@@ -13,7 +13,9 @@ skipped=0
 # count_results LOG: adds the "N passed, N failed[, N skipped]" line that ends LOG to the totals.
 count_results() {
   local line p s
-  line=$(grep -E '[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+  # An output comparison ends with "outputs: N identical to x86-64, N different": each identical
+  # output counts as a passed check.
+  line=$(grep -E '[0-9]+ passed, [0-9]+ failed|^outputs: [0-9]+ identical' "$1" | tail -n 1 | sed -E 's/([0-9]+) identical/\1 passed/' || true)
   p=$(grep -oE '[0-9]+ passed' <<<"$line" | grep -oE '[0-9]+' || true)
   s=$(grep -oE '[0-9]+ skipped' <<<"$line" | grep -oE '[0-9]+' || true)
   passed=$((passed + ${p:-0}))
