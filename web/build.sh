@@ -28,7 +28,10 @@ for f in amrdec/*.cpp amrdec/tables/*.cpp; do
 done
 sources=(web/amrconv_web.cpp)
 for f in app/*.cpp container/*.cpp; do
-  [ "$f" = app/main.cpp ] || sources+=("$f")
+  case "$f" in
+    app/main.cpp | container/platform_win32.cpp) ;;  # the entry points are web/'s; not Windows
+    *) sources+=("$f") ;;
+  esac
 done
 
 # -msimd128 -msse2: the decoder's SSE2 kernels through emscripten's 128-bit SIMD mapping
