@@ -75,12 +75,12 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
   } else {
     Decoder_amr(scr, st, core_mode, rx, trace);
     Post_Filter(st, core_mode, scr);
+    Post_Process(st, scr, output);
     if (trace) {
       trace->PostFilter(st.past_gain, st.mem_pre);
       trace->Post(scr.pf_out());
+      trace->HighPass(st.x2, st.x1, st.y2, st.y1);
     }
-    Post_Process(st, scr.pf_out(), output);
-    if (trace) trace->HighPass(st.x2, st.x1, st.y2, st.y1);
   }
 
   if (st.reset_flag_old == 0 && speech) homing = MatchesHomingFrame(scr.parm, mode, prmno[mode]);

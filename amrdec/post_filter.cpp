@@ -70,50 +70,46 @@ void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* til
   }
 }
 
-void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
+int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out) {
   int32_t exp_out = 0;
   const int32_t gain_out = agc_norm_energy(sig_out, 1, &exp_out);
-  if (gain_out == 0) {
+  if (gain_out == 0) return -1;
+
+  // g0 = 0.1 * sqrt(energy in / energy out): the per-sample step toward the target gain.
+  int32_t exp_in = 0;
+  const int32_t gain_in = agc_norm_energy(sig_in, 0, &exp_in);
+  if (gain_in == 0) return 0;
+  const int32_t q = div_s(gain_out, gain_in);
+  const int32_t sh = 7 + exp_in - exp_out;
+  int32_t z;
+  if (sh > 0) {
+    if (sh > 31) {
+      z = q == 0 ? 0 : MAX_32;
+    } else {
+      // The shift wraps; a result that reads negative has lost its top bits: the maximum.
+      z = shl_wrap32(q, sh);
+      if (z < 0) z = MAX_32;
+    }
+  } else {
+    z = shr_full(q, -sh);
+  }
+  // A quiet output against a loud reference asks for a gain far beyond 16 bits.
+  const int32_t g = gain16_or_max((Inv_sqrt(z) + 64) >> 7);
+  return (g * 3276 /* 1 - 0.9 in Q15 */) >> 15;
+}
+
+void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
+  const int32_t g0 = AgcStep(sig_in, sig_out);
+  if (g0 < 0) {
     st.past_gain = 0;
     return;
   }
-
-  // g0 = 0.1 * sqrt(energy in / energy out): the per-sample step toward the target gain.
-  int32_t g0 = 0;
-  int32_t exp_in = 0;
-  const int32_t gain_in = agc_norm_energy(sig_in, 0, &exp_in);
-  if (gain_in != 0) {
-    const int32_t q = div_s(gain_out, gain_in);
-    const int32_t sh = 7 + exp_in - exp_out;
-    int32_t z;
-    if (sh > 0) {
-      if (sh > 31) {
-        z = q == 0 ? 0 : MAX_32;
-      } else {
-        // The shift wraps; a result that reads negative has lost its top bits: the maximum.
-        z = shl_wrap32(q, sh);
-        if (z < 0) z = MAX_32;
-      }
-    } else {
-      z = shr_full(q, -sh);
-    }
-    // A quiet output against a loud reference asks for a gain far beyond 16 bits.
-    const int32_t g = gain16_or_max((Inv_sqrt(z) + 64) >> 7);
-    g0 = (g * 3276 /* 1 - 0.9 in Q15 */) >> 15;
-  }
-
-  // The gain starts in 0..32767 (4096 after a reset, 0 after silence) and stays there, since
-  // g0 is at most 3275: the gains fit 16 bits and the scaling runs as one vector pass after
-  // the recursion.
   int32_t gain = st.past_gain;  // Q12
   assert(gain >= 0 && gain <= MAX_16);
-  alignas(16) int16_t gains[L_SUBFR];
-#pragma GCC unroll 8
   for (int n = 0; n < L_SUBFR; ++n) {
     gain = ((gain * kAgcFactor) >> 15) + g0;
-    gains[n] = static_cast<int16_t>(gain);
+    sig_out[n] = sat16((sig_out[n] * gain) >> 12);
   }
-  kernels::ScaleQ12Sat(sig_out, gains, L_SUBFR);
   st.past_gain = gain;
 }
 
@@ -149,52 +145,63 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   }
   std::copy_n(out + L_FRAME - M, M, st.mem_syn_pst);
 
-  for (int k = 0; k < 4; ++k) agc(st, speech + k * L_SUBFR, out + k * L_SUBFR);
+  for (int k = 0; k < 4; ++k) scr.agc_step[k] = AgcStep(speech + k * L_SUBFR, out + k * L_SUBFR);
 }
 
-void Post_Process(DecoderState& st, const int16_t* in, int16_t* out) {
-  // 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2), output doubled.
-  // The zeros and the final rounding run over the whole frame at once; only the poles are
-  // a sample-by-sample recursion.
-  alignas(16) int16_t x[8 + L_FRAME];  // x[6], x[7]: the two inputs before the frame
-  x[6] = wrap16(st.x2);
-  x[7] = wrap16(st.x1);
-  std::copy_n(in, L_FRAME, x + 8);
-  alignas(16) int32_t t[L_FRAME];
-  kernels::HighPassZeros(x + 8, t, L_FRAME);
-
-  // The recursion is the critical path: from one sample to the next it is one product, one
-  // shift and one addition. The output accumulator y = 4 * c is carried as c, with the 4 in
-  // the constants (4 * 31672 = 126688, 4 * -15334 = -61336), and the limit is a branch that
-  // stays off that path, since it is rarely taken. The first two samples use the stored
-  // accumulators as they are.
-  auto feedback = [](int64_t y1, int64_t y2, int32_t z) {
-    return static_cast<int32_t>(static_cast<uint32_t>(((y1 * 31672) >> 16) + ((y2 * -15334) >> 16) + z));
-  };
+void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
+  // The high-pass is 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2),
+  // output doubled. Its accumulator y = 4 * c is carried as c, with the 4 in the constants
+  // (4 * 31672 = 126688, 4 * -15334 = -61336); the stored accumulators are such multiples of 4.
+  // The limit on c is a branch off the recursion's path, since it is rarely taken.
+  assert(st.y1 % 4 == 0 && st.y2 % 4 == 0);
+  int64_t c1 = st.y1 / 4, c2 = st.y2 / 4;
+  int32_t x1 = st.x1, x2 = st.x2;
   auto limit = [](int32_t v) {
     if (static_cast<uint32_t>(v) + 0x10000000u > 0x1FFFFFFFu) [[unlikely]] v = std::clamp(v, -0x10000000, 0x0FFFFFFF);
     return int64_t{v};
   };
-  t[0] = feedback(st.y1, st.y2, t[0]);
-  int64_t c2 = limit(t[0]);
-  t[1] = feedback(4 * c2, st.y1, t[1]);
-  int64_t c1 = limit(t[1]);
-  // Two samples per pass, so that the two accumulators trade places without moves.
-  auto step = [](int64_t c1, int64_t c2, int32_t z) {
-    return static_cast<int32_t>(static_cast<uint32_t>(((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + z)));
+  // One sample of the high-pass: x in, the unrounded output t back; the state moves on.
+  auto high_pass = [&](int32_t x) {
+    const int32_t z = 7699 * (x - 2 * x1 + x2);
+    x2 = x1;
+    x1 = x;
+    const int32_t t = static_cast<int32_t>(static_cast<uint32_t>(((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + z)));
+    c2 = c1;
+    c1 = limit(t);
+    return t;
   };
-  for (int n = 2; n < L_FRAME; n += 2) {
-    t[n] = step(c1, c2, t[n]);
-    c2 = limit(t[n]);
-    t[n + 1] = step(c2, c1, t[n + 1]);
-    c1 = limit(t[n + 1]);
+
+  // agc's gain recursion and the high-pass recursion are two chains of dependent steps, one
+  // product, one shift and one addition per sample each; run side by side in one loop, each
+  // waits while the other works. The scaled samples stay in the post-filter output.
+  int16_t* pf = scr.pf_out();
+  alignas(16) int32_t t[L_FRAME];
+  int32_t gain = st.past_gain;  // Q12, within 0..32767 (g0 is at most 3275)
+  assert(gain >= 0 && gain <= MAX_16);
+  for (int k = 0; k < 4; ++k) {
+    const int32_t g0 = scr.agc_step[k];
+    int16_t* x = pf + k * L_SUBFR;
+    int32_t* tk = t + k * L_SUBFR;
+    if (g0 < 0) {
+      // A silent subframe passes unscaled, and the gain starts again from 0.
+      for (int n = 0; n < L_SUBFR; ++n) tk[n] = high_pass(x[n]);
+      gain = 0;
+      continue;
+    }
+#pragma GCC unroll 4
+    for (int n = 0; n < L_SUBFR; ++n) {
+      gain = ((gain * kAgcFactor) >> 15) + g0;
+      const int16_t v = sat16((x[n] * gain) >> 12);
+      x[n] = v;
+      tk[n] = high_pass(v);
+    }
   }
-  const int64_t y1 = 4 * c1, y2 = 4 * c2;
+  st.past_gain = gain;
   kernels::RoundToOutput(t, out, L_FRAME);
-  st.x2 = in[L_FRAME - 2];
-  st.x1 = in[L_FRAME - 1];
-  st.y2 = static_cast<int32_t>(y2);
-  st.y1 = static_cast<int32_t>(y1);
+  st.x2 = x2;
+  st.x1 = x1;
+  st.y2 = static_cast<int32_t>(4 * c2);
+  st.y1 = static_cast<int32_t>(4 * c1);
 }
 
 }  // namespace amrnb

@@ -110,11 +110,18 @@ void dtx_dec_activity_update(DecoderState& st, const int32_t* lsf, const int16_t
 void A_Refl(const int16_t* a, int32_t* refl);
 
 // ---- Post-filter and output high-pass (post_filter.cpp) ----
+// The formant post-filter and tilt compensation of the frame in scr.synth() into scr.pf_out(),
+// and agc's gain step of each subframe into scr.agc_step; Post_Process applies the gains.
 void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr);
 // Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
 void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
+// agc's gain step g0 for one subframe of post-filtered speech against its input, -1 when the
+// output is silent; agc applies it to one subframe.
+int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out);
 void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out);
-void Post_Process(DecoderState& st, const int16_t* in, int16_t* out);
+// agc's gain recursion over the frame in scr.pf_out() (scaled in place), then the output
+// high-pass into out.
+void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out);
 
 // ---- Frame synthesis core (decoder_core.cpp) ----
 // `trace`, when not null, receives the values between the stages (trace.h).
