@@ -192,9 +192,10 @@ void DecodeGains(DecoderState& st, SpeechFrame& f, int k, const int16_t* code, i
   ec_gain_code_update(st, f.bfi, st.prev_bf, gain_code);
 }
 
-// Subframe k of a speech frame: lag, codebooks and gains, the excitation, and 40 samples of
-// synthesis; the excitation history takes the subframe's excitation.
-void DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame& f, int k, DecodeTrace* trace) {
+// Subframe k of a speech frame: lag, codebooks and gains, and the excitation; the excitation
+// history takes the subframe's excitation. Returns the excitation to synthesize from, which
+// stays valid until the next subframe.
+const int16_t* DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame& f, int k, DecodeTrace* trace) {
   const int32_t mode = f.mode;
   const int32_t bfi = f.bfi;
   const int32_t i_subfr = k * L_SUBFR;
@@ -265,12 +266,10 @@ void DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame& f, int k
     PushHistory(st.excEnergyHist, excEnergy);
   }
 
-  const int16_t* const A = scr.A_t + k * M;
+  const int16_t* synthesis_in = exc_enh;
   if (pit_sharp > 16384) {
     Pitch_emphasis(exc, exc_enh, pit_sharp, gain_pit_kept, mode);
-    Syn_filt(A, exc_enh + L_SUBFR, scr.synth() + i_subfr);
-  } else {
-    Syn_filt(A, exc_enh, scr.synth() + i_subfr);
+    synthesis_in = exc_enh + L_SUBFR;
   }
 
   // Excitation remembered by the adaptive codebook: undispersed, unaveraged gain.
@@ -281,6 +280,7 @@ void DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame& f, int k
     trace->Subframe(k, SubframeTrace{T0, T0_frac, gain_pit_kept, gain_code, gain_code_mix, pit_sharp,
                                      excEnergy, dispersed});
   }
+  return synthesis_in;
 }
 
 // Speech frame: classification, the LP coefficients of the four subframes, the subframes,
@@ -306,9 +306,26 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
   std::copy_n(scr.lsp_new, M, st.lsp_old);
   std::copy_n(st.mem_syn, M, scr.synth_buf);
 
-  for (int k = 0; k < 4; k++) DecodeSubframe(scr, st, f, k, trace);
+  // The synthesis of each subframe and the post-filter's synthesis of the one before it run
+  // side by side: two independent chains of dependent steps, each filling the other's waits.
+  PostFilterSetup(st, mode, scr);
+  int16_t* const synth = scr.synth();
+  int16_t* const pf = scr.pf_out();
+  for (int k = 0; k < 4; k++) {
+    const int16_t* const excitation = DecodeSubframe(scr, st, f, k, trace);
+    const int16_t* const A = scr.A_t + k * M;
+    int16_t* const speech = synth + k * L_SUBFR;
+    if (k == 0) {
+      Syn_filt(A, excitation, speech);
+    } else {
+      int16_t* const r = pf + (k - 1) * L_SUBFR;
+      kernels::SynthesisFilter2(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR);
+    }
+    PostFilterResidual(st, scr, k);
+  }
+  Syn_filt(scr.pf_den[3], pf + 3 * L_SUBFR, pf + 3 * L_SUBFR);
+  PostFilterFinish(st, scr);
 
-  const int16_t* const synth = scr.synth();
   std::copy_n(synth + L_FRAME - M, M, st.mem_syn);
   std::copy(st.old_exc + L_FRAME, st.old_exc + L_FRAME + EXC_HIST, st.old_exc);
   st.inBackgroundNoise = Bgn_scd(st, synth, st.ltpGainHistory, &st.voicedHangover);
@@ -322,14 +339,16 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
 
 }  // namespace
 
-void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace) {
+bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace) {
   const int32_t new_state = rx_dtx_handler(st, rx_type);
-  if (new_state != SPEECH) {
-    DecodeComfortNoise(scr, st, mode, new_state, trace);
-  } else {
+  const bool speech = new_state == SPEECH;
+  if (speech) {
     DecodeSpeech(scr, st, mode, rx_type, trace);
+  } else {
+    DecodeComfortNoise(scr, st, mode, new_state, trace);
   }
   if (trace) trace->Synth(scr.synth());
+  return speech;
 }
 
 }  // namespace amrnb

@@ -147,6 +147,9 @@ struct DecoderScratch {
   int16_t synth_buf[M + L_FRAME];     // ten samples of filter memory, then synth
   int16_t parm[MAX_PRM];              // unpacked parameter vector
   int16_t pf_buf[M + L_FRAME];        // post-filter memory, then its output
+  int16_t pf_num[4][M];               // post-filter numerator and denominator of each subframe
+  int16_t pf_den[4][M];
+  int32_t pf_tilt[4];                 // tilt compensation factor of each subframe
   int32_t agc_step[4];                // agc's gain step g0 per subframe, -1 for a silent one
 
   int16_t* synth() { return synth_buf + M; }

@@ -113,95 +113,121 @@ void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
   st.past_gain = gain;
 }
 
-void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
+void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   const bool high_rate = mode == MR122 || mode == MR102;
   const int16_t* gamma_num = high_rate ? gamma3_MR122 : gamma3;
   const int16_t* gamma_den = high_rate ? gamma4_MR122 : gamma4;
-
-  const int16_t* speech = scr.synth();
-  int16_t* out = scr.pf_out();
-  std::copy_n(st.mem_syn_pst, M, out - M);
-
-  int16_t num[4][M], den[4][M];
+  std::copy_n(st.mem_syn_pst, M, scr.pf_out() - M);
   for (int k = 0; k < 4; ++k) {
-    WeightCoefficients(scr.A_t + k * M, gamma_num, num[k]);
-    WeightCoefficients(scr.A_t + k * M, gamma_den, den[k]);
+    WeightCoefficients(scr.A_t + k * M, gamma_num, scr.pf_num[k]);
+    WeightCoefficients(scr.A_t + k * M, gamma_den, scr.pf_den[k]);
   }
   // The tilt of each subframe depends on its coefficients alone (the impulse response of
   // num / den, as Tilt_factor forms it), so all four are found first.
-  int32_t tilt[4];
-  Tilt_factors(num, den, tilt);
-
-  for (int k = 0; k < 4; ++k) {
-    int16_t* r = out + k * L_SUBFR;
-    Residu(num[k], speech + k * L_SUBFR, r);
-
-    // First-order tilt compensation 1 - tilt z^-1 on the unchanged residual.
-    const int16_t last = r[L_SUBFR - 1];
-    kernels::TiltCompensate(r, tilt[k], st.mem_pre, L_SUBFR);
-    st.mem_pre = last;
-
-    Syn_filt(den[k], r, r);
-  }
-  std::copy_n(out + L_FRAME - M, M, st.mem_syn_pst);
-
-  for (int k = 0; k < 4; ++k) scr.agc_step[k] = AgcStep(speech + k * L_SUBFR, out + k * L_SUBFR);
+  Tilt_factors(scr.pf_num, scr.pf_den, scr.pf_tilt);
 }
 
-void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
-  // The high-pass is 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2),
-  // output doubled. Its accumulator y = 4 * c is carried as c, with the 4 in the constants
-  // (4 * 31672 = 126688, 4 * -15334 = -61336); the stored accumulators are such multiples of 4.
-  // The limit on c is a branch off the recursion's path, since it is rarely taken.
-  assert(st.y1 % 4 == 0 && st.y2 % 4 == 0);
-  int64_t c1 = st.y1 / 4, c2 = st.y2 / 4;
-  int32_t x1 = st.x1, x2 = st.x2;
-  auto limit = [](int32_t v) {
-    if (static_cast<uint32_t>(v) + 0x10000000u > 0x1FFFFFFFu) [[unlikely]] v = std::clamp(v, -0x10000000, 0x0FFFFFFF);
-    return int64_t{v};
-  };
-  // One sample of the high-pass: x in, the unrounded output t back; the state moves on.
-  auto high_pass = [&](int32_t x) {
-    const int32_t z = 7699 * (x - 2 * x1 + x2);
-    x2 = x1;
-    x1 = x;
-    const int32_t t = static_cast<int32_t>(static_cast<uint32_t>(((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + z)));
-    c2 = c1;
-    c1 = limit(t);
-    return t;
-  };
+void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k) {
+  int16_t* r = scr.pf_out() + k * L_SUBFR;
+  Residu(scr.pf_num[k], scr.synth() + k * L_SUBFR, r);
+  // First-order tilt compensation 1 - tilt z^-1 on the unchanged residual.
+  const int16_t last = r[L_SUBFR - 1];
+  kernels::TiltCompensate(r, scr.pf_tilt[k], st.mem_pre, L_SUBFR);
+  st.mem_pre = last;
+}
 
-  // agc's gain recursion and the high-pass recursion are two chains of dependent steps, one
-  // product, one shift and one addition per sample each; run side by side in one loop, each
-  // waits while the other works. The scaled samples stay in the post-filter output.
-  int16_t* pf = scr.pf_out();
-  alignas(16) int32_t t[L_FRAME];
-  int32_t gain = st.past_gain;  // Q12, within 0..32767 (g0 is at most 3275)
-  assert(gain >= 0 && gain <= MAX_16);
+void PostFilterFinish(DecoderState& st, DecoderScratch& scr) {
+  const int16_t* out = scr.pf_out();
+  std::copy_n(out + L_FRAME - M, M, st.mem_syn_pst);
+  for (int k = 0; k < 4; ++k) scr.agc_step[k] = AgcStep(scr.synth() + k * L_SUBFR, out + k * L_SUBFR);
+}
+
+void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
+  PostFilterSetup(st, mode, scr);
   for (int k = 0; k < 4; ++k) {
-    const int32_t g0 = scr.agc_step[k];
-    int16_t* x = pf + k * L_SUBFR;
-    int32_t* tk = t + k * L_SUBFR;
-    if (g0 < 0) {
-      // A silent subframe passes unscaled, and the gain starts again from 0.
-      for (int n = 0; n < L_SUBFR; ++n) tk[n] = high_pass(x[n]);
-      gain = 0;
-      continue;
-    }
-#pragma GCC unroll 4
+    PostFilterResidual(st, scr, k);
+    int16_t* r = scr.pf_out() + k * L_SUBFR;
+    Syn_filt(scr.pf_den[k], r, r);
+  }
+  PostFilterFinish(st, scr);
+}
+
+namespace {
+
+// The two recursions of the output stage, agc's gain and the high-pass's accumulator. Each is
+// a chain of dependent steps (one product, one shift, one addition per sample), so the gains
+// of one subframe are formed in the same loop as the high-pass output of the subframe before.
+//
+// The high-pass is 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2),
+// output doubled. Its zeros run as a vector pass (z); its accumulator y = 4 * c is carried as
+// c, with the 4 in the constants (4 * 31672 = 126688, 4 * -15334 = -61336). c stays within
+// -2^28..2^28-1, so the sum below stays within 31 bits (at most about 0.52e9 + 0.25e9 + 1.01e9
+// in magnitude) and never wraps: it is formed in 64 bits, and the recursion needs no conversion
+// between widths. The limit on c is a branch off the recursion's path, since it is rarely taken.
+struct OutputChains {
+  int32_t gain;  // agc, Q12, within 0..32767 (g0 is at most 3275)
+  int64_t c1, c2;
+
+  // gains[0..39] of a subframe with gain step g0 (kGain), and the unrounded high-pass output
+  // t[0..39] from z[0..39] (kHighPass).
+  template <bool kGain, bool kHighPass>
+  void Run(int32_t g0, int16_t* gains, int32_t* t, const int32_t* z) {
     for (int n = 0; n < L_SUBFR; ++n) {
-      gain = ((gain * kAgcFactor) >> 15) + g0;
-      const int16_t v = sat16((x[n] * gain) >> 12);
-      x[n] = v;
-      tk[n] = high_pass(v);
+      if constexpr (kGain) {
+        gain = ((gain * kAgcFactor) >> 15) + g0;
+        gains[n] = static_cast<int16_t>(gain);
+      }
+      if constexpr (kHighPass) {
+        int64_t v = ((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + z[n]);
+        t[n] = static_cast<int32_t>(v);
+        if (static_cast<uint64_t>(v + 0x10000000) > 0x1FFFFFFFu) [[unlikely]] v = std::clamp<int64_t>(v, -0x10000000, 0x0FFFFFFF);
+        c2 = c1;
+        c1 = v;
+      }
     }
   }
-  st.past_gain = gain;
-  kernels::RoundToOutput(t, out, L_FRAME);
-  st.x2 = x2;
-  st.x1 = x1;
-  st.y2 = static_cast<int32_t>(4 * c2);
-  st.y1 = static_cast<int32_t>(4 * c1);
+};
+
+}  // namespace
+
+void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
+  assert(st.past_gain >= 0 && st.past_gain <= MAX_16);
+  assert(st.y1 % 4 == 0 && st.y2 % 4 == 0);  // the stored accumulators are 4 * c
+  OutputChains chains{st.past_gain, st.y1 / 4, st.y2 / 4};
+
+  // The frame in scr.pf_out() is scaled in place; the high-pass's two earlier inputs stand
+  // just before it, where the post-filter's memory was (saved in the state by now).
+  int16_t* const x = scr.pf_out();
+  x[-2] = wrap16(st.x2);
+  x[-1] = wrap16(st.x1);
+  alignas(16) int32_t z[L_FRAME];  // the high-pass zeros' output, then its unrounded output
+  alignas(16) int16_t gains[L_SUBFR];
+  for (int k = 0; k <= 4; ++k) {
+    int32_t* const t_prev = z + (k - 1) * L_SUBFR;
+    if (k < 4) {
+      const int32_t g0 = scr.agc_step[k];
+      if (g0 < 0) {
+        // A silent subframe passes unscaled, and the gain starts again from 0.
+        std::fill_n(gains, L_SUBFR, int16_t{4096});
+        if (k > 0) chains.Run<false, true>(0, gains, t_prev, t_prev);
+        chains.gain = 0;
+      } else if (k > 0) {
+        chains.Run<true, true>(g0, gains, t_prev, t_prev);
+      } else {
+        chains.Run<true, false>(g0, gains, nullptr, nullptr);
+      }
+      kernels::ScaleQ12Sat(x + k * L_SUBFR, gains, L_SUBFR);
+      kernels::HighPassZeros(x + k * L_SUBFR, z + k * L_SUBFR, L_SUBFR);
+    } else {
+      chains.Run<false, true>(0, gains, t_prev, t_prev);
+    }
+  }
+  st.past_gain = chains.gain;
+  kernels::RoundToOutput(z, out, L_FRAME);
+  st.x2 = x[L_FRAME - 2];
+  st.x1 = x[L_FRAME - 1];
+  st.y2 = static_cast<int32_t>(4 * chains.c2);
+  st.y1 = static_cast<int32_t>(4 * chains.c1);
 }
 
 }  // namespace amrnb

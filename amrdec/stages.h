@@ -113,6 +113,13 @@ void A_Refl(const int16_t* a, int32_t* refl);
 // The formant post-filter and tilt compensation of the frame in scr.synth() into scr.pf_out(),
 // and agc's gain step of each subframe into scr.agc_step; Post_Process applies the gains.
 void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr);
+// Post_Filter in pieces, for the speech path that runs the post-filter's synthesis of one
+// subframe beside its own synthesis of the next: the coefficients and tilts of the frame; the
+// tilt-compensated residual of subframe k into scr.pf_out(), ready for Syn_filt with
+// scr.pf_den[k]; the filter memory and agc's gain steps once all four are filtered.
+void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr);
+void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k);
+void PostFilterFinish(DecoderState& st, DecoderScratch& scr);
 // Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
 void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
 // agc's gain step g0 for one subframe of post-filtered speech against its input, -1 when the
@@ -126,7 +133,9 @@ void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out);
 // ---- Frame synthesis core (decoder_core.cpp) ----
 // `trace`, when not null, receives the values between the stages (trace.h).
 class DecodeTrace;
-void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace);
+// Returns true when the frame was speech, whose synthesis also ran the post-filter (scr.pf_out()
+// and scr.agc_step are ready); comfort noise leaves the post-filter to the caller.
+bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace);
 
 }  // namespace amrnb
 

@@ -35,6 +35,13 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
   }
 }
 
+// Two independent synthesis filters over n samples each (a multiple of 4).
+inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
+                             const int16_t* x1, int16_t* y1, int32_t n) {
+  SynthesisFilter(a0, x0, y0, n);
+  SynthesisFilter(a1, x1, y1, n);
+}
+
 // Four independent synthesis filters over n samples each (a multiple of 4).
 inline void SynthesisFilter4(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4], int32_t n) {
   for (int k = 0; k < 4; ++k) SynthesisFilter(a[k], x[k], y[k], n);

@@ -121,6 +121,17 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
   for (int32_t i = 0; i < n; i += 4) f.Block(i);
 }
 
+// Two filters block by block in turn (see SynthesisFilter4).
+inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
+                             const int16_t* x1, int16_t* y1, int32_t n) {
+  detail::SynthesisBlocks f0(a0, x0, y0), f1(a1, x1, y1);
+#pragma GCC unroll 10
+  for (int32_t i = 0; i < n; i += 4) {
+    f0.Block(i);
+    f1.Block(i);
+  }
+}
+
 // Four filters block by block in turn: each filter's recursion is one long chain of dependent
 // steps, and four of them side by side keep the processor busy while each chain waits.
 inline void SynthesisFilter4(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4], int32_t n) {
