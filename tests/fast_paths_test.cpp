@@ -108,6 +108,7 @@ TEST(FastPaths, KernelsMatchTheScalarReferenceKernels) {
              trial, name)
     SAME("synthesis", SynthesisFilter(a[0], x, b + 10, n));
     SAME("in place", SynthesisFilter(a[0], b + 10, b + 10, n));
+    SAME("two filters", SynthesisFilter2(a[0], x, b + 10, a[1], b + 70, b + 70, 40));
     const int16_t* xs[4] = {x, x + 40, x + 80, x + 120};  // four filters on four slices
     SAME("four filters", SynthesisFilter4(a, xs, std::array<int16_t*, 4>{b + 10, b + 50, b + 90, b + 130}.data(), 24));
     SAME("residual", ResidualFilter(a[0], x, b + 10, 40));

@@ -80,6 +80,99 @@ class SynthesisBlocks {
   __m128i coef_[5], from0_, from1_, from2_, recent_, older_;
 };
 
+// The synthesis filter with a shorter chain from one output to the next, for filters that run
+// alone or in pairs (four side by side keep the processor busy with SynthesisBlocks already).
+//
+// An output is taken into the sums of the outputs after it straight from its 32-bit lane,
+// without packing to 16 bits first: the lane holds the sign-extended output, so its low half
+// is the output as long as no output saturates. Each output then costs one broadcast, one
+// multiply-add, one subtraction and one shift after the one before it, across blocks too: the
+// last two outputs of a block reach the next block the same way, and only older outputs go
+// through the packed history. A block whose outputs leave the 16-bit range (rare: saturated
+// speech) is computed again exactly, one output at a time, and the filter state reloaded.
+class SynthesisSteps {
+ public:
+  SynthesisSteps(const int16_t* a, const int16_t* x, int16_t* y) : a_(a), x_(x), y_(y) {
+    alignas(16) int16_t c[24] = {};
+    std::memcpy(c, a, 10 * sizeof(int16_t));
+    // Pair j of the packed history, (y[n-10+2j], y[n-9+2j]) for j = 0..3, meets
+    // (a_(10+k-2j), a_(9+k-2j)) for output n+k, with a_m = 0 above a10 (c[m] = a_(m+1)).
+    for (int j = 0; j < 4; ++j) {
+      pair_[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
+    }
+    // A single output, in the low half of a 32-bit lane, meets a_(d+k) in lane k when it lies
+    // d samples before output n: d = 2 and d = 1 for the last two outputs of the block before;
+    // within the block, output n+m meets a_(k-m) in lanes k > m.
+    const __m128i zero = _mm_setzero_si128();
+    back2_ = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + 1)), zero);
+    back1_ = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c)), zero);
+    in0_ = _mm_slli_si128(back1_, 4);
+    in1_ = _mm_slli_si128(back1_, 8);
+    in2_ = _mm_slli_si128(back1_, 12);
+    Load(0);
+  }
+
+  void Block(int32_t i) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i x16 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x_ + i));
+    // 4096 x[n+k] + 2048 less everything from y[n-10..n-2]; then the chain from y[n-1] on.
+    __m128i past = _mm_madd_epi16(_mm_shuffle_epi32(history_, 0x00), pair_[0]);
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(history_, 0x55), pair_[1]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(history_, 0xAA), pair_[2]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(history_, 0xFF), pair_[3]));
+    past = _mm_add_epi32(past, _mm_madd_epi16(_mm_shuffle_epi32(last_, 0xAA), back2_));
+    __m128i acc = _mm_sub_epi32(
+        _mm_add_epi32(_mm_srai_epi32(_mm_unpacklo_epi16(zero, x16), 4), _mm_set1_epi32(2048)), past);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(last_, 0xFF), back1_));
+    __m128i v = _mm_srai_epi32(acc, 12);  // output n final
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(v, 0x00), in0_));
+    v = _mm_srai_epi32(acc, 12);  // outputs n, n+1 final
+    const __m128i first_pair = _mm_packs_epi32(v, v);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(v, 0x55), in1_));
+    v = _mm_srai_epi32(acc, 12);
+    acc = _mm_sub_epi32(acc, _mm_madd_epi16(_mm_shuffle_epi32(v, 0xAA), in2_));
+    v = _mm_srai_epi32(acc, 12);  // all four final
+
+    // In range when v + 32768 has no bits above the low 16.
+    const __m128i above = _mm_srli_epi32(_mm_add_epi32(v, _mm_set1_epi32(32768)), 16);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(above, zero)) != 0xFFFF) [[unlikely]] {
+      Exact(i);
+      Load(i + 4);
+      return;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(y_ + i), _mm_packs_epi32(v, v));
+    // history_ moves on by four outputs: (y[n-6], y[n-5]), (y[n-4], y[n-3]), then
+    // (y[n-2], y[n-1]) and (y[n], y[n+1]).
+    const __m128i newer = _mm_unpacklo_epi32(_mm_srli_si128(_mm_packs_epi32(last_, last_), 4), first_pair);
+    history_ = _mm_unpacklo_epi64(_mm_srli_si128(history_, 8), newer);
+    last_ = v;
+  }
+
+ private:
+  // The filter state before output i from the outputs in memory: history_ holds
+  // y[i-10..i-3] as four pairs, last_ y[i-4..i-1] sign-extended to 32-bit lanes.
+  void Load(int32_t i) {
+    history_ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y_ + i - 10));
+    const __m128i recent = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y_ + i - 4));
+    last_ = _mm_srai_epi32(_mm_unpacklo_epi16(recent, recent), 16);
+  }
+
+  // Outputs i..i+3 one at a time, with saturation.
+  void Exact(int32_t i) {
+    for (int32_t k = i; k < i + 4; ++k) {
+      int32_t acc = x_[k] * 4096;
+      for (int j = 1; j <= 10; ++j) acc = sub_wrap32(acc, a_[j - 1] * y_[k - j]);
+      y_[k] = sat16(add_wrap32(acc, 2048) >> 12);
+    }
+  }
+
+  const int16_t* a_;
+  const int16_t* x_;
+  int16_t* y_;
+  __m128i pair_[4], back2_, back1_, in0_, in1_, in2_, history_, last_;
+};
+
 // Four 32-bit lanes holding the 16-bit pair (lo, hi) each, the operand of _mm_madd_epi16.
 inline __m128i PairOf(int32_t lo, int32_t hi) {
   return _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | static_cast<uint16_t>(lo)));
@@ -114,7 +207,7 @@ inline void Products(__m128i a, __m128i b, __m128i& lo, __m128i& hi) {
 }  // namespace detail
 
 inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
-  detail::SynthesisBlocks f(a, x, y);
+  detail::SynthesisSteps f(a, x, y);
   // Unrolled over a subframe's ten blocks, the history passes from block to block in
   // registers without copies.
 #pragma GCC unroll 10
@@ -124,7 +217,7 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
 // Two filters block by block in turn (see SynthesisFilter4).
 inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
                              const int16_t* x1, int16_t* y1, int32_t n) {
-  detail::SynthesisBlocks f0(a0, x0, y0), f1(a1, x1, y1);
+  detail::SynthesisSteps f0(a0, x0, y0), f1(a1, x1, y1);
 #pragma GCC unroll 10
   for (int32_t i = 0; i < n; i += 4) {
     f0.Block(i);
