@@ -151,6 +151,12 @@ struct DecoderScratch {
   int16_t pf_den[4][M];
   int32_t pf_tilt[4];                 // tilt compensation factor of each subframe
   int32_t agc_step[4];                // agc's gain step g0 per subframe, -1 for a silent one
+  // The output stage (output_stage.h): agc's gains of one subframe, the high-pass zeros and
+  // then the unrounded output of one subframe, and the two chains (c within 29 bits).
+  int16_t out_gains[L_SUBFR];
+  int32_t out_z[L_SUBFR];
+  int32_t out_gain;
+  int32_t out_c1, out_c2;
 
   int16_t* synth() { return synth_buf + M; }
   const int16_t* synth() const { return synth_buf + M; }

@@ -10,6 +10,7 @@
 
 #include "decoder_state.h"
 #include "fixed_point.h"
+#include "output_stage.h"
 #include "stages.h"
 #include "tables/tables.h"
 #include "vector_kernels.h"
@@ -152,82 +153,44 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   PostFilterFinish(st, scr);
 }
 
-namespace {
-
-// The two recursions of the output stage, agc's gain and the high-pass's accumulator. Each is
-// a chain of dependent steps (one product, one shift, one addition per sample), so the gains
-// of one subframe are formed in the same loop as the high-pass output of the subframe before.
-//
-// The high-pass is 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2),
-// output doubled. Its zeros run as a vector pass (z); its accumulator y = 4 * c is carried as
-// c, with the 4 in the constants (4 * 31672 = 126688, 4 * -15334 = -61336). c stays within
-// -2^28..2^28-1, so the sum below stays within 31 bits (at most about 0.52e9 + 0.25e9 + 1.01e9
-// in magnitude) and never wraps: it is formed in 64 bits, and the recursion needs no conversion
-// between widths. The limit on c is a branch off the recursion's path, since it is rarely taken.
-struct OutputChains {
-  int32_t gain;  // agc, Q12, within 0..32767 (g0 is at most 3275)
-  int64_t c1, c2;
-
-  // gains[0..39] of a subframe with gain step g0 (kGain), and the unrounded high-pass output
-  // t[0..39] from z[0..39] (kHighPass).
-  template <bool kGain, bool kHighPass>
-  void Run(int32_t g0, int16_t* gains, int32_t* t, const int32_t* z) {
-    for (int n = 0; n < L_SUBFR; ++n) {
-      if constexpr (kGain) {
-        gain = ((gain * kAgcFactor) >> 15) + g0;
-        gains[n] = static_cast<int16_t>(gain);
-      }
-      if constexpr (kHighPass) {
-        int64_t v = ((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + z[n]);
-        t[n] = static_cast<int32_t>(v);
-        if (static_cast<uint64_t>(v + 0x10000000) > 0x1FFFFFFFu) [[unlikely]] v = std::clamp<int64_t>(v, -0x10000000, 0x0FFFFFFF);
-        c2 = c1;
-        c1 = v;
-      }
-    }
-  }
-};
-
-}  // namespace
-
-void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
+void OutputBegin(const DecoderState& st, DecoderScratch& scr) {
   assert(st.past_gain >= 0 && st.past_gain <= MAX_16);
   assert(st.y1 % 4 == 0 && st.y2 % 4 == 0);  // the stored accumulators are 4 * c
-  OutputChains chains{st.past_gain, st.y1 / 4, st.y2 / 4};
+  scr.out_gain = st.past_gain;
+  scr.out_c1 = st.y1 / 4;
+  scr.out_c2 = st.y2 / 4;
+}
 
-  // The frame in scr.pf_out() is scaled in place; the high-pass's two earlier inputs stand
-  // just before it, where the post-filter's memory was (saved in the state by now).
-  int16_t* const x = scr.pf_out();
-  x[-2] = wrap16(st.x2);
-  x[-1] = wrap16(st.x1);
-  alignas(16) int32_t z[L_FRAME];  // the high-pass zeros' output, then its unrounded output
-  alignas(16) int16_t gains[L_SUBFR];
-  for (int k = 0; k <= 4; ++k) {
-    int32_t* const t_prev = z + (k - 1) * L_SUBFR;
-    if (k < 4) {
-      const int32_t g0 = scr.agc_step[k];
-      if (g0 < 0) {
-        // A silent subframe passes unscaled, and the gain starts again from 0.
-        std::fill_n(gains, L_SUBFR, int16_t{4096});
-        if (k > 0) chains.Run<false, true>(0, gains, t_prev, t_prev);
-        chains.gain = 0;
-      } else if (k > 0) {
-        chains.Run<true, true>(g0, gains, t_prev, t_prev);
-      } else {
-        chains.Run<true, false>(g0, gains, nullptr, nullptr);
-      }
-      kernels::ScaleQ12Sat(x + k * L_SUBFR, gains, L_SUBFR);
-      kernels::HighPassZeros(x + k * L_SUBFR, z + k * L_SUBFR, L_SUBFR);
-    } else {
-      chains.Run<false, true>(0, gains, t_prev, t_prev);
+void OutputStepEnd(const DecoderState& st, DecoderScratch& scr, int j, int16_t* out) {
+  if (j > 0) kernels::RoundToOutput(scr.out_z, out + (j - 1) * L_SUBFR, L_SUBFR);
+  if (j < 4) {
+    int16_t* const x = scr.pf_out() + j * L_SUBFR;
+    if (j == 0) {
+      // The high-pass's two earlier inputs stand before the frame, where the post-filter's
+      // memory was (used and saved by now).
+      x[-2] = wrap16(st.x2);
+      x[-1] = wrap16(st.x1);
     }
+    kernels::ScaleQ12Sat(x, scr.out_gains, L_SUBFR);
+    kernels::HighPassZeros(x, scr.out_z, L_SUBFR);
   }
-  st.past_gain = chains.gain;
-  kernels::RoundToOutput(z, out, L_FRAME);
-  st.x2 = x[L_FRAME - 2];
-  st.x1 = x[L_FRAME - 1];
-  st.y2 = static_cast<int32_t>(4 * chains.c2);
-  st.y1 = static_cast<int32_t>(4 * chains.c1);
+}
+
+void OutputEnd(DecoderState& st, const DecoderScratch& scr) {
+  st.past_gain = scr.out_gain;
+  st.x2 = scr.pf_out()[L_FRAME - 2];
+  st.x1 = scr.pf_out()[L_FRAME - 1];
+  st.y2 = 4 * scr.out_c2;
+  st.y1 = 4 * scr.out_c1;
+}
+
+void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
+  OutputBegin(st, scr);
+  for (int j = 0; j <= 4; ++j) {
+    OutputChains(scr, j, 0, L_SUBFR);
+    OutputStepEnd(st, scr, j, out);
+  }
+  OutputEnd(st, scr);
 }
 
 }  // namespace amrnb

@@ -80,8 +80,9 @@ class SynthesisBlocks {
   __m128i coef_[5], from0_, from1_, from2_, recent_, older_;
 };
 
-// The synthesis filter with a shorter chain from one output to the next, for filters that run
-// alone or in pairs (four side by side keep the processor busy with SynthesisBlocks already).
+// The synthesis filter with a shorter chain from one output to the next, for a filter that runs
+// alone (two or four side by side keep the processor busy with SynthesisBlocks already, whose
+// fewer operations then tell).
 //
 // An output is taken into the sums of the outputs after it straight from its 32-bit lane,
 // without packing to 16 bits first: the lane holds the sign-extended output, so its low half
@@ -214,10 +215,11 @@ inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int3
   for (int32_t i = 0; i < n; i += 4) f.Block(i);
 }
 
-// Two filters block by block in turn (see SynthesisFilter4).
+// Two filters block by block in turn (see SynthesisFilter4): about 10% faster than two
+// SynthesisSteps side by side, which alone is about 15% faster than SynthesisBlocks.
 inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
                              const int16_t* x1, int16_t* y1, int32_t n) {
-  detail::SynthesisSteps f0(a0, x0, y0), f1(a1, x1, y1);
+  detail::SynthesisBlocks f0(a0, x0, y0), f1(a1, x1, y1);
 #pragma GCC unroll 10
   for (int32_t i = 0; i < n; i += 4) {
     f0.Block(i);

@@ -1,0 +1,93 @@
+// The decoder's output stage: agc's gains and scaling of the post-filtered speech, then the
+// output high-pass, which doubles the signal and clears the three lowest bits of every sample.
+//
+// Its two recursions, agc's gain and the high-pass's accumulator, are chains of dependent
+// steps (one product, one shift, one addition per sample) that leave the processor waiting.
+// They run in steps j = 0..4, the gains of subframe j (j < 4) beside the high-pass of subframe
+// j - 1 (j > 0), and a step may be cut into pieces of a few samples, so that the speech path
+// can run it inside the loops of its synthesis filters: each chain then fills the others'
+// waits. A step needs agc's gain step of subframe j (scr.agc_step) and the zeros of subframe
+// j - 1; OutputStepEnd(j) follows step j.
+//
+// The high-pass is 7699/8192 (1 - 2z^-1 + z^-2) / (1 - 31672/16384 z^-1 + 15334/16384 z^-2),
+// output doubled. Its zeros run as a vector pass; its accumulator y = 4 * c is carried as c,
+// with the 4 in the constants (4 * 31672 = 126688, 4 * -15334 = -61336). c stays within
+// -2^28..2^28-1, so the sum below stays within 31 bits (at most about 0.52e9 + 0.25e9 + 1.01e9
+// in magnitude) and never wraps: it is formed in 64 bits, and the recursion needs no conversion
+// between widths. The limit on c is a branch off the recursion's path, since it is rarely taken.
+#ifndef AMRDEC_OUTPUT_STAGE_H
+#define AMRDEC_OUTPUT_STAGE_H
+
+#include <algorithm>
+#include <cstdint>
+
+#include "decoder_state.h"
+
+namespace amrnb {
+
+// The state's gain and high-pass memory become the stage's start.
+void OutputBegin(const DecoderState& st, DecoderScratch& scr);
+// What follows step j: the rounded output of subframe j - 1 into out[(j-1)*40..], then
+// subframe j scaled in place in scr.pf_out() and its high-pass zeros into scr.out_z. Subframe
+// j of the post-filter output must be final (its memory and agc's gain step taken).
+void OutputStepEnd(const DecoderState& st, DecoderScratch& scr, int j, int16_t* out);
+// The memories back to the state.
+void OutputEnd(DecoderState& st, const DecoderScratch& scr);
+
+namespace output_detail {
+
+constexpr int32_t kAgcFactor = 29491;  // 0.9 in Q15: gain smoothing of agc
+
+// Samples [begin, end) of a subframe's gain chain with step g0 (kGain) and of the high-pass
+// chain of the subframe before (kHighPass), in one loop.
+template <bool kGain, bool kHighPass>
+inline void RunChains(DecoderScratch& scr, int begin, int end, int32_t g0) {
+  int32_t gain = scr.out_gain;  // Q12, within 0..32767: g0 is at most 3275
+  int64_t c1 = scr.out_c1, c2 = scr.out_c2;
+  int16_t* const gains = scr.out_gains;
+  int32_t* const t = scr.out_z;
+  for (int n = begin; n < end; ++n) {
+    if constexpr (kGain) {
+      gain = ((gain * kAgcFactor) >> 15) + g0;
+      gains[n] = static_cast<int16_t>(gain);
+    }
+    if constexpr (kHighPass) {
+      int64_t v = ((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + t[n]);
+      t[n] = static_cast<int32_t>(v);
+      if (static_cast<uint64_t>(v + 0x10000000) > 0x1FFFFFFFu) [[unlikely]] v = std::clamp<int64_t>(v, -0x10000000, 0x0FFFFFFF);
+      c2 = c1;
+      c1 = v;
+    }
+  }
+  if constexpr (kGain) scr.out_gain = gain;
+  if constexpr (kHighPass) {
+    scr.out_c1 = static_cast<int32_t>(c1);
+    scr.out_c2 = static_cast<int32_t>(c2);
+  }
+}
+
+}  // namespace output_detail
+
+// Samples [begin, end) of step j.
+inline void OutputChains(DecoderScratch& scr, int j, int begin, int end) {
+  bool gain_chain = j < 4;
+  const bool high_pass = j > 0;
+  const int32_t g0 = gain_chain ? scr.agc_step[j] : 0;
+  if (gain_chain && g0 < 0) {
+    // A silent subframe passes unscaled, and the gain starts again from 0.
+    std::fill(scr.out_gains + begin, scr.out_gains + end, int16_t{4096});
+    scr.out_gain = 0;
+    gain_chain = false;
+  }
+  if (gain_chain && high_pass) {
+    output_detail::RunChains<true, true>(scr, begin, end, g0);
+  } else if (gain_chain) {
+    output_detail::RunChains<true, false>(scr, begin, end, g0);
+  } else if (high_pass) {
+    output_detail::RunChains<false, true>(scr, begin, end, g0);
+  }
+}
+
+}  // namespace amrnb
+
+#endif  // AMRDEC_OUTPUT_STAGE_H
