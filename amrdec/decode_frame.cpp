@@ -73,8 +73,10 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
   if (answered) {
     std::fill_n(output, L_FRAME, EHF_MASK);
   } else {
-    if (!Decoder_amr(scr, st, core_mode, rx, trace)) Post_Filter(st, core_mode, scr);
-    Post_Process(st, scr, output);
+    if (!Decoder_amr(scr, st, core_mode, rx, trace, output)) {
+      Post_Filter(st, core_mode, scr);
+      Post_Process(st, scr, output);
+    }
     if (trace) {
       trace->PostFilter(st.past_gain, st.mem_pre);
       trace->Post(scr.pf_out());

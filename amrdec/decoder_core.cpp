@@ -9,6 +9,7 @@
 
 #include "decoder_state.h"
 #include "fixed_point.h"
+#include "output_stage.h"
 #include "stages.h"
 #include "tables/tables.h"
 #include "trace.h"
@@ -286,7 +287,7 @@ const int16_t* DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame
 // Speech frame: classification, the LP coefficients of the four subframes, the subframes,
 // then the frame's history updates.
 void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
-                  DecodeTrace* trace) {
+                  DecodeTrace* trace, int16_t* out) {
   SpeechFrame f{mode, 0, 0, ParamCursor(scr.parm)};
   rx_classify(st, rx_type, mode, scr.parm, &f.bfi, &f.pdfi);
 
@@ -306,9 +307,12 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
   std::copy_n(scr.lsp_new, M, st.lsp_old);
   std::copy_n(st.mem_syn, M, scr.synth_buf);
 
-  // The synthesis of each subframe and the post-filter's synthesis of the one before it run
-  // side by side: two independent chains of dependent steps, each filling the other's waits.
+  // Three stages of the frame's output run a subframe apart: the synthesis of subframe k, the
+  // post-filter's synthesis of subframe k - 1 and the output stage's step k - 2 (agc's gains
+  // and the output high-pass). Each is a chain of dependent steps; run side by side, in the
+  // same loops, each fills the others' waits.
   PostFilterSetup(st, mode, scr);
+  OutputBegin(st, scr);
   int16_t* const synth = scr.synth();
   int16_t* const pf = scr.pf_out();
   for (int k = 0; k < 4; k++) {
@@ -319,12 +323,26 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
       Syn_filt(A, excitation, speech);
     } else {
       int16_t* const r = pf + (k - 1) * L_SUBFR;
-      kernels::SynthesisFilter2(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR);
+      const int j = k - 2;
+      kernels::SynthesisFilter2Beside(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR,
+                                      [&scr, j](int32_t begin, int32_t end) {
+                                        if (j >= 0) OutputChains(scr, j, begin, end);
+                                      });
+      if (j >= 0) OutputStepEnd(st, scr, j, out);
+      PostFilterFinish(st, scr, k - 1);
     }
     PostFilterResidual(st, scr, k);
   }
-  Syn_filt(scr.pf_den[3], pf + 3 * L_SUBFR, pf + 3 * L_SUBFR);
-  PostFilterFinish(st, scr);
+  int16_t* const r = pf + 3 * L_SUBFR;
+  kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR,
+                                 [&scr](int32_t begin, int32_t end) { OutputChains(scr, 2, begin, end); });
+  OutputStepEnd(st, scr, 2, out);
+  PostFilterFinish(st, scr, 3);
+  for (int j = 3; j <= 4; ++j) {
+    OutputChains(scr, j, 0, L_SUBFR);
+    OutputStepEnd(st, scr, j, out);
+  }
+  OutputEnd(st, scr);
 
   std::copy_n(synth + L_FRAME - M, M, st.mem_syn);
   std::copy(st.old_exc + L_FRAME, st.old_exc + L_FRAME + EXC_HIST, st.old_exc);
@@ -339,11 +357,12 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
 
 }  // namespace
 
-bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace) {
+bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
+                 int16_t* out) {
   const int32_t new_state = rx_dtx_handler(st, rx_type);
   const bool speech = new_state == SPEECH;
   if (speech) {
-    DecodeSpeech(scr, st, mode, rx_type, trace);
+    DecodeSpeech(scr, st, mode, rx_type, trace, out);
   } else {
     DecodeComfortNoise(scr, st, mode, new_state, trace);
   }

@@ -137,10 +137,10 @@ void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k) {
   st.mem_pre = last;
 }
 
-void PostFilterFinish(DecoderState& st, DecoderScratch& scr) {
-  const int16_t* out = scr.pf_out();
-  std::copy_n(out + L_FRAME - M, M, st.mem_syn_pst);
-  for (int k = 0; k < 4; ++k) scr.agc_step[k] = AgcStep(scr.synth() + k * L_SUBFR, out + k * L_SUBFR);
+void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k) {
+  const int16_t* out = scr.pf_out() + k * L_SUBFR;
+  scr.agc_step[k] = AgcStep(scr.synth() + k * L_SUBFR, out);
+  if (k == 3) std::copy_n(out + L_SUBFR - M, M, st.mem_syn_pst);
 }
 
 void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
@@ -149,8 +149,8 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
     PostFilterResidual(st, scr, k);
     int16_t* r = scr.pf_out() + k * L_SUBFR;
     Syn_filt(scr.pf_den[k], r, r);
+    PostFilterFinish(st, scr, k);
   }
-  PostFilterFinish(st, scr);
 }
 
 void OutputBegin(const DecoderState& st, DecoderScratch& scr) {

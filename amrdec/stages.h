@@ -116,10 +116,11 @@ void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr);
 // Post_Filter in pieces, for the speech path that runs the post-filter's synthesis of one
 // subframe beside its own synthesis of the next: the coefficients and tilts of the frame; the
 // tilt-compensated residual of subframe k into scr.pf_out(), ready for Syn_filt with
-// scr.pf_den[k]; the filter memory and agc's gain steps once all four are filtered.
+// scr.pf_den[k]; agc's gain step of subframe k once it is filtered (and the filter memory
+// after subframe 3).
 void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr);
 void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k);
-void PostFilterFinish(DecoderState& st, DecoderScratch& scr);
+void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k);
 // Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
 void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
 // agc's gain step g0 for one subframe of post-filtered speech against its input, -1 when the
@@ -133,9 +134,10 @@ void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out);
 // ---- Frame synthesis core (decoder_core.cpp) ----
 // `trace`, when not null, receives the values between the stages (trace.h).
 class DecodeTrace;
-// Returns true when the frame was speech, whose synthesis also ran the post-filter (scr.pf_out()
-// and scr.agc_step are ready); comfort noise leaves the post-filter to the caller.
-bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace);
+// Returns true when the frame was speech, whose synthesis also ran the post-filter and the
+// output stage into `out`; comfort noise leaves Post_Filter and Post_Process to the caller.
+bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
+                 int16_t* out);
 
 }  // namespace amrnb
 

@@ -42,6 +42,21 @@ inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, 
   SynthesisFilter(a1, x1, y1, n);
 }
 
+// One or two synthesis filters with other work beside them: side(begin, end) covers [0, n) in
+// pieces and must not touch what the filters read or write; the intrinsic forms interleave the
+// pieces with the filter steps, so that independent chains of dependent steps overlap.
+template <typename Side>
+inline void SynthesisFilterBeside(const int16_t* a, const int16_t* x, int16_t* y, int32_t n, Side&& side) {
+  SynthesisFilter(a, x, y, n);
+  side(0, n);
+}
+template <typename Side>
+inline void SynthesisFilter2Beside(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
+                                   const int16_t* x1, int16_t* y1, int32_t n, Side&& side) {
+  SynthesisFilter2(a0, x0, y0, a1, x1, y1, n);
+  side(0, n);
+}
+
 // Four independent synthesis filters over n samples each (a multiple of 4).
 inline void SynthesisFilter4(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4], int32_t n) {
   for (int k = 0; k < 4; ++k) SynthesisFilter(a[k], x[k], y[k], n);

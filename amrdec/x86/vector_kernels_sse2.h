@@ -207,24 +207,39 @@ inline void Products(__m128i a, __m128i b, __m128i& lo, __m128i& hi) {
 
 }  // namespace detail
 
-inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+template <typename Side>
+inline void SynthesisFilterBeside(const int16_t* a, const int16_t* x, int16_t* y, int32_t n, Side&& side) {
   detail::SynthesisSteps f(a, x, y);
   // Unrolled over a subframe's ten blocks, the history passes from block to block in
   // registers without copies.
 #pragma GCC unroll 10
-  for (int32_t i = 0; i < n; i += 4) f.Block(i);
+  for (int32_t i = 0; i < n; i += 4) {
+    f.Block(i);
+    side(i, i + 4);
+  }
+}
+
+inline void SynthesisFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {
+  SynthesisFilterBeside(a, x, y, n, [](int32_t, int32_t) {});
 }
 
 // Two filters block by block in turn (see SynthesisFilter4): about 10% faster than two
 // SynthesisSteps side by side, which alone is about 15% faster than SynthesisBlocks.
-inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
-                             const int16_t* x1, int16_t* y1, int32_t n) {
+template <typename Side>
+inline void SynthesisFilter2Beside(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
+                                   const int16_t* x1, int16_t* y1, int32_t n, Side&& side) {
   detail::SynthesisBlocks f0(a0, x0, y0), f1(a1, x1, y1);
 #pragma GCC unroll 10
   for (int32_t i = 0; i < n; i += 4) {
     f0.Block(i);
     f1.Block(i);
+    side(i, i + 4);
   }
+}
+
+inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
+                             const int16_t* x1, int16_t* y1, int32_t n) {
+  SynthesisFilter2Beside(a0, x0, y0, a1, x1, y1, n, [](int32_t, int32_t) {});
 }
 
 // Four filters block by block in turn: each filter's recursion is one long chain of dependent
