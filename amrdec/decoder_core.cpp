@@ -284,8 +284,51 @@ const int16_t* DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame
   return synthesis_in;
 }
 
-// Speech frame: classification, the LP coefficients of the four subframes, the subframes,
-// then the frame's history updates.
+// The filters of a speech frame once the excitation of subframe k is ready. Three stages of
+// the frame's output run a subframe apart: the synthesis of subframe k, the post-filter's
+// synthesis of subframe k - 1 and the output stage's step k - 2 (agc's gains and the output
+// high-pass). Each is a chain of dependent steps; run side by side, in the same loops, each
+// fills the others' waits.
+void FilterSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t* excitation, int16_t* out) {
+  const int16_t* const A = scr.A_t + k * M;
+  int16_t* const speech = scr.synth() + k * L_SUBFR;
+  if (k == 0) {
+    // The post-filter's tilt factors, which its residual of subframe 0 needs next.
+    TiltEstimate tilt(scr.pf_num, scr.pf_den);
+    kernels::SynthesisFilterBeside(A, excitation, speech, L_SUBFR, [&tilt](int32_t begin, int32_t end) {
+      for (int32_t i = begin; i < end && i < TiltEstimate::kLength; i += 4) tilt.Step(i);
+    });
+    tilt.Finish(scr.pf_tilt);
+  } else {
+    int16_t* const r = scr.pf_out() + (k - 1) * L_SUBFR;
+    const int j = k - 2;
+    kernels::SynthesisFilter2Beside(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR,
+                                    [&scr, j](int32_t begin, int32_t end) {
+                                      if (j >= 0) OutputChains(scr, j, begin, end);
+                                    });
+    if (j >= 0) OutputStepEnd(st, scr, j, out);
+    PostFilterFinish(st, scr, k - 1);
+  }
+  PostFilterResidual(st, scr, k);
+}
+
+// The post-filter's synthesis of the last subframe beside the output stage's step 2, then its
+// last two steps.
+void FinishFilters(DecoderScratch& scr, DecoderState& st, int16_t* out) {
+  int16_t* const r = scr.pf_out() + 3 * L_SUBFR;
+  kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR,
+                                 [&scr](int32_t begin, int32_t end) { OutputChains(scr, 2, begin, end); });
+  OutputStepEnd(st, scr, 2, out);
+  PostFilterFinish(st, scr, 3);
+  for (int j = 3; j <= 4; ++j) {
+    OutputChains(scr, j, 0, L_SUBFR);
+    OutputStepEnd(st, scr, j, out);
+  }
+  OutputEnd(st, scr);
+}
+
+// Speech frame: classification, the LP coefficients of the four subframes, the subframes with
+// their synthesis, post-filter and output stage, then the frame's history updates.
 void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
                   DecodeTrace* trace, int16_t* out) {
   SpeechFrame f{mode, 0, 0, ParamCursor(scr.parm)};
@@ -307,43 +350,12 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
   std::copy_n(scr.lsp_new, M, st.lsp_old);
   std::copy_n(st.mem_syn, M, scr.synth_buf);
 
-  // Three stages of the frame's output run a subframe apart: the synthesis of subframe k, the
-  // post-filter's synthesis of subframe k - 1 and the output stage's step k - 2 (agc's gains
-  // and the output high-pass). Each is a chain of dependent steps; run side by side, in the
-  // same loops, each fills the others' waits.
   PostFilterSetup(st, mode, scr);
   OutputBegin(st, scr);
-  int16_t* const synth = scr.synth();
-  int16_t* const pf = scr.pf_out();
-  for (int k = 0; k < 4; k++) {
-    const int16_t* const excitation = DecodeSubframe(scr, st, f, k, trace);
-    const int16_t* const A = scr.A_t + k * M;
-    int16_t* const speech = synth + k * L_SUBFR;
-    if (k == 0) {
-      Syn_filt(A, excitation, speech);
-    } else {
-      int16_t* const r = pf + (k - 1) * L_SUBFR;
-      const int j = k - 2;
-      kernels::SynthesisFilter2Beside(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR,
-                                      [&scr, j](int32_t begin, int32_t end) {
-                                        if (j >= 0) OutputChains(scr, j, begin, end);
-                                      });
-      if (j >= 0) OutputStepEnd(st, scr, j, out);
-      PostFilterFinish(st, scr, k - 1);
-    }
-    PostFilterResidual(st, scr, k);
-  }
-  int16_t* const r = pf + 3 * L_SUBFR;
-  kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR,
-                                 [&scr](int32_t begin, int32_t end) { OutputChains(scr, 2, begin, end); });
-  OutputStepEnd(st, scr, 2, out);
-  PostFilterFinish(st, scr, 3);
-  for (int j = 3; j <= 4; ++j) {
-    OutputChains(scr, j, 0, L_SUBFR);
-    OutputStepEnd(st, scr, j, out);
-  }
-  OutputEnd(st, scr);
+  for (int k = 0; k < 4; k++) FilterSubframe(scr, st, k, DecodeSubframe(scr, st, f, k, trace), out);
+  FinishFilters(scr, st, out);
 
+  const int16_t* const synth = scr.synth();
   std::copy_n(synth + L_FRAME - M, M, st.mem_syn);
   std::copy(st.old_exc + L_FRAME, st.old_exc + L_FRAME + EXC_HIST, st.old_exc);
   st.inBackgroundNoise = Bgn_scd(st, synth, st.ltpGainHistory, &st.voicedHangover);
