@@ -293,12 +293,7 @@ void FilterSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t*
   const int16_t* const A = scr.A_t + k * M;
   int16_t* const speech = scr.synth() + k * L_SUBFR;
   if (k == 0) {
-    // The post-filter's tilt factors, which its residual of subframe 0 needs next.
-    TiltEstimate tilt(scr.pf_num, scr.pf_den);
-    kernels::SynthesisFilterBeside(A, excitation, speech, L_SUBFR, [&tilt](int32_t begin, int32_t end) {
-      for (int32_t i = begin; i < end && i < TiltEstimate::kLength; i += 4) tilt.Step(i);
-    });
-    tilt.Finish(scr.pf_tilt);
+    Syn_filt(A, excitation, speech);
   } else {
     int16_t* const r = scr.pf_out() + (k - 1) * L_SUBFR;
     const int j = k - 2;

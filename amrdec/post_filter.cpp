@@ -27,14 +27,20 @@ void WeightCoefficients(const int16_t* a, const int16_t* gamma, int16_t* out) {
   for (int i = 0; i < M; ++i) out[i] = wrap16((a[i] * gamma[i] + 16384) >> 15);
 }
 
+// Impulse responses are filtered in buffers with room for whole blocks of four: zero memory
+// before the 22 samples, two more outputs after them (cleared once filtered, so that the
+// sums run over 24 samples) and one more zero for the lagged product.
+constexpr int kResponseBuf = M + 32;
+constexpr int kResponseLen = 24;
+
 // The tilt factor from a filtered impulse response g[0..21] followed by zeros.
 int32_t TiltFromResponse(const int16_t* g) {
   // Energy of outputs 1..21: the sum of all squares, wrapping as an unsigned 32-bit value,
   // less g[0]^2 = 4096^2.
-  const uint32_t all = static_cast<uint32_t>(kernels::DotWrap32(g, g, TiltEstimate::kLength));
+  const uint32_t all = static_cast<uint32_t>(kernels::DotWrap32(g, g, kResponseLen));
   const uint32_t energy = std::min<uint32_t>(all - 16777216u, 0x3FFFFFFF);
   const int32_t r0 = std::min((static_cast<int32_t>(energy) + 16777216 /* g[0]^2 */) >> 15, MAX_16);
-  const int32_t corr = kernels::DotWrap32(g, g + 1, TiltEstimate::kLength);  // g[22..24] are zero
+  const int32_t corr = kernels::DotWrap32(g, g + 1, kResponseLen);  // g[22..24] are zero
   const int32_t r1 = std::min(corr >> 15, MAX_16);
 
   if (r1 <= 0) return 0;
@@ -43,32 +49,26 @@ int32_t TiltFromResponse(const int16_t* g) {
 
 }  // namespace
 
-TiltBuffers::TiltBuffers(const int16_t (*num)[M], const int16_t (*den)[M]) : buf{} {
+// Tilt_factor of the four subframes at once: the four response filters run side by side.
+void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
+  alignas(16) int16_t buf[4][kResponseBuf] = {};
+  const int16_t* a[4];
+  const int16_t* x[4];
+  int16_t* y[4];
   for (int k = 0; k < 4; ++k) {
     int16_t* g = buf[k] + M;
     g[0] = 4096;  // 1.0 in Q12
     std::copy_n(num[k], M, g + 1);
     a[k] = den[k];
+    x[k] = g;
     y[k] = g;
   }
-}
-
-TiltEstimate::TiltEstimate(const int16_t (*num)[M], const int16_t (*den)[M])
-    : TiltBuffers(num, den), filters_(a, y, y) {}
-
-void TiltEstimate::Finish(int32_t* tilt) {
+  kernels::SynthesisFilter4(a, x, y, kResponseLen);
   for (int k = 0; k < 4; ++k) {
     int16_t* g = buf[k] + M;
     g[L_IMPULSE] = g[L_IMPULSE + 1] = 0;
     tilt[k] = TiltFromResponse(g);
   }
-}
-
-// Tilt_factor of the four subframes at once: the four response filters run side by side.
-void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
-  TiltEstimate estimate(num, den);
-  for (int32_t i = 0; i < TiltEstimate::kLength; i += 4) estimate.Step(i);
-  estimate.Finish(tilt);
 }
 
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out) {
@@ -123,6 +123,9 @@ void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr) {
     WeightCoefficients(scr.A_t + k * M, gamma_num, scr.pf_num[k]);
     WeightCoefficients(scr.A_t + k * M, gamma_den, scr.pf_den[k]);
   }
+  // The tilt of each subframe depends on its coefficients alone (the impulse response of
+  // num / den, as Tilt_factor forms it), so all four are found first.
+  Tilt_factors(scr.pf_num, scr.pf_den, scr.pf_tilt);
 }
 
 void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k) {
@@ -142,9 +145,6 @@ void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k) {
 
 void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   PostFilterSetup(st, mode, scr);
-  // The tilt of each subframe depends on its coefficients alone (the impulse response of
-  // num / den, as Tilt_factor forms it), so all four are found first.
-  Tilt_factors(scr.pf_num, scr.pf_den, scr.pf_tilt);
   for (int k = 0; k < 4; ++k) {
     PostFilterResidual(st, scr, k);
     int16_t* r = scr.pf_out() + k * L_SUBFR;

@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "decoder_state.h"
-#include "vector_kernels.h"
 
 namespace amrnb {
 
@@ -116,7 +115,7 @@ void A_Refl(const int16_t* a, int32_t* refl);
 void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr);
 // Post_Filter in pieces, for the speech path that runs the post-filter's synthesis of one
 // subframe beside its own synthesis of the next: the coefficients and tilts of the frame; the
-// tilt-compensated residual of subframe k into scr.pf_out() (scr.pf_tilt known), ready for Syn_filt with
+// tilt-compensated residual of subframe k into scr.pf_out(), ready for Syn_filt with
 // scr.pf_den[k]; agc's gain step of subframe k once it is filtered (and the filter memory
 // after subframe 3).
 void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr);
@@ -124,28 +123,6 @@ void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k);
 void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k);
 // Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
 void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
-
-// Tilt_factors as work that can run beside a filter: Step(i), for i = 0, 4, ..., 20 in turn,
-// filters four samples of the four impulse responses of num[k] / den[k]; Finish then gives the
-// four factors. The responses are filtered in buffers with room for whole blocks of four: zero
-// memory before the 22 samples, two more outputs after them (cleared once filtered, so that
-// the sums run over 24 samples) and one more zero for the lagged product.
-struct TiltBuffers {
-  TiltBuffers(const int16_t (*num)[M], const int16_t (*den)[M]);
-  alignas(16) int16_t buf[4][M + 32];
-  const int16_t* a[4];
-  int16_t* y[4];
-};
-class TiltEstimate : private TiltBuffers {
- public:
-  static constexpr int32_t kLength = 24;
-  TiltEstimate(const int16_t (*num)[M], const int16_t (*den)[M]);
-  void Step(int32_t i) { filters_.Step(i); }
-  void Finish(int32_t* tilt);
-
- private:
-  kernels::SynthesisFilter4Steps filters_;
-};
 // agc's gain step g0 for one subframe of post-filtered speech against its input, -1 when the
 // output is silent; agc applies it to one subframe.
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out);

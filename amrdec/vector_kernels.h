@@ -62,23 +62,6 @@ inline void SynthesisFilter4(const int16_t* const a[4], const int16_t* const x[4
   for (int k = 0; k < 4; ++k) SynthesisFilter(a[k], x[k], y[k], n);
 }
 
-// Four independent synthesis filters advanced four samples at a time: Step(i) filters samples
-// i..i+3 of each, i = 0, 4, 8, ... in turn; for work that runs beside another filter.
-class SynthesisFilter4Steps {
- public:
-  SynthesisFilter4Steps(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4]) {
-    for (int k = 0; k < 4; ++k) a_[k] = a[k], x_[k] = x[k], y_[k] = y[k];
-  }
-  void Step(int32_t i) {
-    for (int k = 0; k < 4; ++k) SynthesisFilter(a_[k], x_[k] + i, y_[k] + i, 4);
-  }
-
- private:
-  const int16_t* a_[4];
-  const int16_t* x_[4];
-  int16_t* y_[4];
-};
-
 // Order-10 inverse filter over n samples (a multiple of 8), x[-10..-1] readable:
 //   y[k] = wrap16((4096 * x[k] + sum_{j=1..10} a_j * x[k-j] + 2048) >> 12), sum wrapping.
 inline void ResidualFilter(const int16_t* a, const int16_t* x, int16_t* y, int32_t n) {

@@ -242,21 +242,6 @@ inline void SynthesisFilter2(const int16_t* a0, const int16_t* x0, int16_t* y0, 
   SynthesisFilter2Beside(a0, x0, y0, a1, x1, y1, n, [](int32_t, int32_t) {});
 }
 
-class SynthesisFilter4Steps {
- public:
-  SynthesisFilter4Steps(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4])
-      : f0_(a[0], x[0], y[0]), f1_(a[1], x[1], y[1]), f2_(a[2], x[2], y[2]), f3_(a[3], x[3], y[3]) {}
-  void Step(int32_t i) {
-    f0_.Block(i);
-    f1_.Block(i);
-    f2_.Block(i);
-    f3_.Block(i);
-  }
-
- private:
-  detail::SynthesisBlocks f0_, f1_, f2_, f3_;
-};
-
 // Four filters block by block in turn: each filter's recursion is one long chain of dependent
 // steps, and four of them side by side keep the processor busy while each chain waits.
 inline void SynthesisFilter4(const int16_t* const a[4], const int16_t* const x[4], int16_t* const y[4], int32_t n) {
