@@ -297,10 +297,12 @@ void FilterSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t*
   } else {
     int16_t* const r = scr.pf_out() + (k - 1) * L_SUBFR;
     const int j = k - 2;
-    kernels::SynthesisFilter2Beside(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR,
-                                    [&scr, j](int32_t begin, int32_t end) {
-                                      if (j >= 0) OutputChains(scr, j, begin, end);
-                                    });
+    if (j < 0) {
+      kernels::SynthesisFilter2(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR);
+    } else {
+      OutputChains chains(scr, j);
+      kernels::SynthesisFilter2Beside(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR, chains);
+    }
     if (j >= 0) OutputStepEnd(st, scr, j, out);
     PostFilterFinish(st, scr, k - 1);
   }
@@ -311,12 +313,14 @@ void FilterSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t*
 // last two steps.
 void FinishFilters(DecoderScratch& scr, DecoderState& st, int16_t* out) {
   int16_t* const r = scr.pf_out() + 3 * L_SUBFR;
-  kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR,
-                                 [&scr](int32_t begin, int32_t end) { OutputChains(scr, 2, begin, end); });
+  {
+    OutputChains chains(scr, 2);
+    kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR, chains);
+  }
   OutputStepEnd(st, scr, 2, out);
   PostFilterFinish(st, scr, 3);
   for (int j = 3; j <= 4; ++j) {
-    OutputChains(scr, j, 0, L_SUBFR);
+    OutputChains(scr, j)(0, L_SUBFR);
     OutputStepEnd(st, scr, j, out);
   }
   OutputEnd(st, scr);

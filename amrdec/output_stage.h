@@ -34,59 +34,75 @@ void OutputStepEnd(const DecoderState& st, DecoderScratch& scr, int j, int16_t* 
 // The memories back to the state.
 void OutputEnd(DecoderState& st, const DecoderScratch& scr);
 
-namespace output_detail {
-
-constexpr int32_t kAgcFactor = 29491;  // 0.9 in Q15: gain smoothing of agc
-
-// Samples [begin, end) of a subframe's gain chain with step g0 (kGain) and of the high-pass
-// chain of the subframe before (kHighPass), in one loop.
-template <bool kGain, bool kHighPass>
-inline void RunChains(DecoderScratch& scr, int begin, int end, int32_t g0) {
-  int32_t gain = scr.out_gain;  // Q12, within 0..32767: g0 is at most 3275
-  int64_t c1 = scr.out_c1, c2 = scr.out_c2;
-  int16_t* const gains = scr.out_gains;
-  int32_t* const t = scr.out_z;
-  for (int n = begin; n < end; ++n) {
-    if constexpr (kGain) {
-      gain = ((gain * kAgcFactor) >> 15) + g0;
-      gains[n] = static_cast<int16_t>(gain);
+// Step j of the stage, run in pieces: the constructor takes the chains from scr, each call
+// runs samples [begin, end) of the step (in order, covering 0..39), and the destructor puts
+// the chains back. The chains stay in registers while the pieces run beside a filter.
+class OutputChains {
+ public:
+  OutputChains(DecoderScratch& scr, int j)
+      : scr_(scr), gain_(scr.out_gain), c1_(scr.out_c1), c2_(scr.out_c2), gains_(scr.out_gains), t_(scr.out_z) {
+    const bool high_pass = j > 0;
+    bool gain_chain = j < 4;
+    g0_ = gain_chain ? scr.agc_step[j] : 0;
+    if (gain_chain && g0_ < 0) {
+      // A silent subframe passes unscaled, and the gain starts again from 0.
+      std::fill_n(gains_, L_SUBFR, int16_t{4096});
+      gain_ = 0;
+      gain_chain = false;
     }
-    if constexpr (kHighPass) {
-      int64_t v = ((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + t[n]);
-      t[n] = static_cast<int32_t>(v);
-      if (static_cast<uint64_t>(v + 0x10000000) > 0x1FFFFFFFu) [[unlikely]] v = std::clamp<int64_t>(v, -0x10000000, 0x0FFFFFFF);
-      c2 = c1;
-      c1 = v;
+    work_ = (gain_chain ? kGain : 0) | (high_pass ? kHighPass : 0);
+  }
+  OutputChains(const OutputChains&) = delete;
+  OutputChains& operator=(const OutputChains&) = delete;
+  ~OutputChains() {
+    scr_.out_gain = gain_;
+    scr_.out_c1 = static_cast<int32_t>(c1_);
+    scr_.out_c2 = static_cast<int32_t>(c2_);
+  }
+
+  void operator()(int begin, int end) {
+    switch (work_) {
+      case kGain | kHighPass: Run<true, true>(begin, end); break;
+      case kGain: Run<true, false>(begin, end); break;
+      case kHighPass: Run<false, true>(begin, end); break;
+      default: break;
     }
   }
-  if constexpr (kGain) scr.out_gain = gain;
-  if constexpr (kHighPass) {
-    scr.out_c1 = static_cast<int32_t>(c1);
-    scr.out_c2 = static_cast<int32_t>(c2);
-  }
-}
 
-}  // namespace output_detail
+ private:
+  static constexpr int kGain = 1, kHighPass = 2;
+  static constexpr int32_t kAgcFactor = 29491;  // 0.9 in Q15: gain smoothing of agc
 
-// Samples [begin, end) of step j.
-inline void OutputChains(DecoderScratch& scr, int j, int begin, int end) {
-  bool gain_chain = j < 4;
-  const bool high_pass = j > 0;
-  const int32_t g0 = gain_chain ? scr.agc_step[j] : 0;
-  if (gain_chain && g0 < 0) {
-    // A silent subframe passes unscaled, and the gain starts again from 0.
-    std::fill(scr.out_gains + begin, scr.out_gains + end, int16_t{4096});
-    scr.out_gain = 0;
-    gain_chain = false;
+  template <bool kWithGain, bool kWithHighPass>
+  void Run(int begin, int end) {
+    int32_t gain = gain_;  // Q12, within 0..32767: g0 is at most 3275
+    int64_t c1 = c1_, c2 = c2_;
+    for (int n = begin; n < end; ++n) {
+      if constexpr (kWithGain) {
+        gain = ((gain * kAgcFactor) >> 15) + g0_;
+        gains_[n] = static_cast<int16_t>(gain);
+      }
+      if constexpr (kWithHighPass) {
+        int64_t v = ((c1 * 126688) >> 16) + (((c2 * -61336) >> 16) + t_[n]);
+        t_[n] = static_cast<int32_t>(v);
+        if (static_cast<uint64_t>(v + 0x10000000) > 0x1FFFFFFFu) [[unlikely]] v = std::clamp<int64_t>(v, -0x10000000, 0x0FFFFFFF);
+        c2 = c1;
+        c1 = v;
+      }
+    }
+    gain_ = gain;
+    c1_ = c1;
+    c2_ = c2;
   }
-  if (gain_chain && high_pass) {
-    output_detail::RunChains<true, true>(scr, begin, end, g0);
-  } else if (gain_chain) {
-    output_detail::RunChains<true, false>(scr, begin, end, g0);
-  } else if (high_pass) {
-    output_detail::RunChains<false, true>(scr, begin, end, g0);
-  }
-}
+
+  DecoderScratch& scr_;
+  int32_t gain_;
+  int64_t c1_, c2_;
+  int16_t* const gains_;
+  int32_t* const t_;
+  int32_t g0_;
+  int work_;
+};
 
 }  // namespace amrnb
 

@@ -187,7 +187,7 @@ void OutputEnd(DecoderState& st, const DecoderScratch& scr) {
 void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
   OutputBegin(st, scr);
   for (int j = 0; j <= 4; ++j) {
-    OutputChains(scr, j, 0, L_SUBFR);
+    OutputChains(scr, j)(0, L_SUBFR);
     OutputStepEnd(st, scr, j, out);
   }
   OutputEnd(st, scr);
