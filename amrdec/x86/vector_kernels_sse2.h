@@ -14,6 +14,32 @@ namespace amrnb::sse2 {
 
 namespace detail {
 
+// The coefficients a1..a10 read zero-padded, c[i] = a_(i+1) and 0 beyond a10, eight at a time
+// from c[m]: built in registers from two loads of `a`, so that a filter's first outputs do not
+// wait for a copy through memory.
+class PaddedCoefficients {
+ public:
+  explicit PaddedCoefficients(const int16_t* a) : lo_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))) {
+    int32_t top;  // a9, a10
+    std::memcpy(&top, a + 8, sizeof top);
+    hi_ = _mm_cvtsi32_si128(top);
+  }
+  // c[m..m+7].
+  template <int m>
+  __m128i From() const {
+    if constexpr (m == 0) {
+      return lo_;
+    } else if constexpr (m < 8) {
+      return _mm_or_si128(_mm_srli_si128(lo_, 2 * m), _mm_slli_si128(hi_, 16 - 2 * m));
+    } else {
+      return _mm_srli_si128(hi_, 2 * (m - 8));
+    }
+  }
+
+ private:
+  __m128i lo_, hi_;
+};
+
 // The synthesis filter works on blocks of four outputs. Everything a block needs from outputs
 // before it is one vector of sums (five pair products); the block's own outputs then follow
 // one by one, each taking its products off the outputs above it in the block. One filter on
@@ -24,12 +50,12 @@ class SynthesisBlocks {
     // The ten history samples y[n-10..n-1] form five pairs; pair j, (y[n-10+2j], y[n-9+2j]),
     // meets (a_(10+k-2j), a_(9+k-2j)) for output n+k, with a_m = 0 above a10. Reading the
     // coefficients zero-padded, lane k of pair j's operand is (c[9-2j+k], c[8-2j+k]).
-    alignas(16) int16_t c[24] = {};
-    std::memcpy(c, a, 10 * sizeof(int16_t));
-    for (int j = 0; j < 5; ++j) {
-      coef_[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
-    }
+    const PaddedCoefficients c(a);
+    coef_[0] = _mm_unpacklo_epi16(c.From<9>(), c.From<8>());
+    coef_[1] = _mm_unpacklo_epi16(c.From<7>(), c.From<6>());
+    coef_[2] = _mm_unpacklo_epi16(c.From<5>(), c.From<4>());
+    coef_[3] = _mm_unpacklo_epi16(c.From<3>(), c.From<2>());
+    coef_[4] = _mm_unpacklo_epi16(c.From<1>(), c.From<0>());
     // What output n+j takes from output n+k of the same block (j > k): a_(j-k) in lane j, in
     // the half of the lane that meets y[n+k] when the 32-bit pair (y[n], y[n+1]) or
     // (y[n+2], y[n+3]) is broadcast.
@@ -94,20 +120,19 @@ class SynthesisBlocks {
 class SynthesisSteps {
  public:
   SynthesisSteps(const int16_t* a, const int16_t* x, int16_t* y) : a_(a), x_(x), y_(y) {
-    alignas(16) int16_t c[24] = {};
-    std::memcpy(c, a, 10 * sizeof(int16_t));
     // Pair j of the packed history, (y[n-10+2j], y[n-9+2j]) for j = 0..3, meets
     // (a_(10+k-2j), a_(9+k-2j)) for output n+k, with a_m = 0 above a10 (c[m] = a_(m+1)).
-    for (int j = 0; j < 4; ++j) {
-      pair_[j] = _mm_unpacklo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 9 - 2 * j)),
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 - 2 * j)));
-    }
+    const PaddedCoefficients c(a);
+    pair_[0] = _mm_unpacklo_epi16(c.From<9>(), c.From<8>());
+    pair_[1] = _mm_unpacklo_epi16(c.From<7>(), c.From<6>());
+    pair_[2] = _mm_unpacklo_epi16(c.From<5>(), c.From<4>());
+    pair_[3] = _mm_unpacklo_epi16(c.From<3>(), c.From<2>());
     // A single output, in the low half of a 32-bit lane, meets a_(d+k) in lane k when it lies
     // d samples before output n: d = 2 and d = 1 for the last two outputs of the block before;
     // within the block, output n+m meets a_(k-m) in lanes k > m.
     const __m128i zero = _mm_setzero_si128();
-    back2_ = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + 1)), zero);
-    back1_ = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c)), zero);
+    back2_ = _mm_unpacklo_epi16(c.From<1>(), zero);
+    back1_ = _mm_unpacklo_epi16(c.From<0>(), zero);
     in0_ = _mm_slli_si128(back1_, 4);
     in1_ = _mm_slli_si128(back1_, 8);
     in2_ = _mm_slli_si128(back1_, 12);
