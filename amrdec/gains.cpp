@@ -7,6 +7,7 @@
 // energies of the last four subframes, newest first: past_qua_en in 20*log10 units (Q10),
 // past_qua_en_MR122 in log2 units (Q10).
 #include <algorithm>
+#include <bit>
 #include <cassert>
 
 #include "fixed_point.h"
@@ -205,7 +206,8 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
     d = s1 >= 0 ? d << s1 : d >> 1;
     const int32_t s2 = norm_s(sat16(lspAver[i]));  // 0 for a zero mean
     const int32_t t = shl_wrap32(lspAver[i], s2);
-    const int32_t q = t > 0 ? div_s(d, t) : MAX_16;
+    // The ten divisions are independent: the double form lets them overlap.
+    const int32_t q = t > 0 ? div_s_double(d, t) : MAX_16;
     const int32_t k = s1 - s2 + 2;
     dist += k >= 0 ? (q >> k) : static_cast<int64_t>(q) << -k;
   }
@@ -291,10 +293,14 @@ int32_t ph_disp(DecoderState& st, int32_t mode, int32_t gain_pit, int32_t gain_c
   int16_t imp2[2 * L_SUBFR];
   std::copy_n(imp, L_SUBFR, imp2);
   std::copy_n(imp, L_SUBFR, imp2 + L_SUBFR);
-  for (int p = 0; p < L_SUBFR; ++p) {
-    const int32_t v = code[p];
-    if (v == 0) continue;
-    kernels::AddScaledQ15(out, imp2 + L_SUBFR - p, v, L_SUBFR);
+  // The pulses' positions as a bit mask, built without a branch per sample: which samples
+  // are pulses is random, and a test of each would be mispredicted often. The convolution
+  // then visits the set bits only.
+  uint64_t pulses = 0;
+  for (int p = 0; p < L_SUBFR; ++p) pulses |= static_cast<uint64_t>(code[p] != 0) << p;
+  for (; pulses != 0; pulses &= pulses - 1) {
+    const int p = std::countr_zero(pulses);
+    kernels::AddScaledQ15(out, imp2 + L_SUBFR - p, code[p], L_SUBFR);
   }
   return 1;
 }
