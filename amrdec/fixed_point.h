@@ -82,17 +82,6 @@ constexpr int32_t shr_full(int32_t x, int32_t s) { return s >= 31 ? (x < 0 ? -1 
 // Product with a Q15 factor, shifted right by 15 without rounding; the 32-bit product wraps.
 constexpr int32_t mult_q15(int32_t a, int32_t b) { return mul_wrap32(a, b) >> 15; }
 
-// div_s as one double-precision division: floor(num * 2^15 / den), 32767 where num >= den
-// (0 <= num, 0 < den). num * 2^15 (below 2^46) and den are exact doubles; a quotient below
-// 2^15 is rounded by less than 2^-38, while a quotient that is not a whole number lies at
-// least 1 / den > 2^-31 below the next one, so the truncated result is the exact floor.
-// Unlike the integer divider, independent double divisions overlap in the pipeline: this
-// form suits loops of divisions that do not depend on each other.
-inline int32_t div_s_double(int32_t num, int32_t den) {
-  const double q = static_cast<double>(num) * 32768.0 / static_cast<double>(den);
-  return q >= 32767.0 ? MAX_16 : static_cast<int32_t>(q);
-}
-
 // Left shifts that bring a 16-bit value into 0x4000..0x7FFF (a negative value is replaced by
 // its one's complement first); 0 for 0 and for -1. x must lie in -32768..32767.
 // Counted from the leading zeros: 1..32767 has 17..31 of them in 32 bits.
