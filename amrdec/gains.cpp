@@ -7,7 +7,6 @@
 // energies of the last four subframes, newest first: past_qua_en in 20*log10 units (Q10),
 // past_qua_en_MR122 in log2 units (Q10).
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cstdlib>
 
@@ -318,23 +317,13 @@ int32_t ph_disp(DecoderState& st, int32_t mode, int32_t gain_pit, int32_t gain_c
 
   const int16_t* imp = mode == MR795 ? (level == 0 ? ph_imp_low_MR795 : ph_imp_mid_MR795)
                                      : (level == 0 ? ph_imp_low : ph_imp_mid);
-  // Circular convolution of the innovation's pulses with the impulse response.
-  int16_t* out = code + L_SUBFR;
-  for (int i = 0; i < L_SUBFR; ++i) out[i] = 0;
-  // The response twice over: output i of a pulse at p reads entry 40 + i - p, which wraps
-  // around the 40 samples without a split.
+  // Circular convolution of the innovation's pulses with the impulse response, held twice
+  // over: output i of a pulse at p reads entry 40 + i - p, which wraps around the 40 samples
+  // without a split.
   int16_t imp2[2 * L_SUBFR];
   std::copy_n(imp, L_SUBFR, imp2);
   std::copy_n(imp, L_SUBFR, imp2 + L_SUBFR);
-  // The pulses' positions as a bit mask, built without a branch per sample: which samples
-  // are pulses is random, and a test of each would be mispredicted often. The convolution
-  // then visits the set bits only.
-  uint64_t pulses = 0;
-  for (int p = 0; p < L_SUBFR; ++p) pulses |= static_cast<uint64_t>(code[p] != 0) << p;
-  for (; pulses != 0; pulses &= pulses - 1) {
-    const int p = std::countr_zero(pulses);
-    kernels::AddScaledQ15(out, imp2 + L_SUBFR - p, code[p], L_SUBFR);
-  }
+  kernels::CircularConvolveQ15(code, imp2, code + L_SUBFR, L_SUBFR);
   return 1;
 }
 

@@ -183,7 +183,9 @@ TEST(FastPaths, KernelsMatchTheScalarReferenceKernels) {
     SAME("interpolation", InterpolateBlock(coef, x, b + 10, 40));
     SAME("combination", CombineExcitation(b + 10, x, g, g2, s, 40));
     SAME("emphasis", EmphasisePitch(x, x + 40, b + 10, q15, g, 15 + trial % 2, 40));
-    SAME("dispersion", AddScaledQ15(b + 10, x, g, 40));
+    int16_t pulses[40];  // an innovation: a few pulses, now and then none, any 16-bit values
+    for (int16_t& v : pulses) v = rnd.Below(trial % 5 ? 6 : 80) == 0 ? rnd.Sample() : 0;
+    SAME("dispersion", CircularConvolveQ15(pulses, x, b + 10, n));
     SAME("agc2 scaling", ScaleQ12Wrap(b + 10, static_cast<int16_t>(g), 40));
     for (int16_t& v : other) v = static_cast<int16_t>(v & 0x7FFF);  // the gains of agc: 0..32767
     SAME("agc scaling", ScaleQ12Sat(b + 10, x, 40));

@@ -5,6 +5,7 @@
 
 #include <emmintrin.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -256,17 +257,34 @@ inline void EmphasisePitch(const int16_t* exc, const int16_t* total, int16_t* ou
   }
 }
 
-inline void AddScaledQ15(int16_t* out, const int16_t* imp, int32_t v, int32_t n) {
-  const __m128i vv = _mm_set1_epi16(static_cast<int16_t>(v));
-  for (int32_t i = 0; i < n; i += 8) {
-    __m128i lo, hi;
-    detail::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(imp + i)), vv, lo, hi);
-    // The product shifted by 15 may need 17 bits (-32768 * -32768): wrap it to 16 as the sum does.
-    lo = detail::Wrap16Lanes(_mm_srai_epi32(lo, 15));
-    hi = detail::Wrap16Lanes(_mm_srai_epi32(hi, 15));
-    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(o, _mm_packs_epi32(lo, hi)));
+inline void CircularConvolveQ15(const int16_t* x, const int16_t* imp2, int16_t* out, int32_t n) {
+  // The output stays in registers while the pulses are added: five vectors for 40 samples.
+  constexpr int32_t kMaxBlocks = 5;
+  const int32_t blocks = n / 8;
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc[kMaxBlocks];
+  uint64_t pulses = 0;
+  for (int32_t b = 0; b < blocks; ++b) {
+    acc[b] = zero;
+    // One bit per sample that is zero, from the bytes of the packed comparison.
+    const __m128i is_zero = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 8 * b)), zero);
+    const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(is_zero, zero)));
+    pulses |= static_cast<uint64_t>(~zeros & 0xFFu) << (8 * b);
   }
+  for (; pulses != 0; pulses &= pulses - 1) {
+    const int32_t p = std::countr_zero(pulses);
+    const __m128i v = _mm_set1_epi16(x[p]);
+    const int16_t* imp = imp2 + n - p;
+    for (int32_t b = 0; b < blocks; ++b) {
+      const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(imp + 8 * b));
+      // (h * v) >> 15 kept to 16 bits: the product's high half shifted up by one, above the
+      // top bit of its low half.
+      const __m128i term = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(h, v), 1),
+                                        _mm_srli_epi16(_mm_mullo_epi16(h, v), 15));
+      acc[b] = _mm_add_epi16(acc[b], term);
+    }
+  }
+  for (int32_t b = 0; b < blocks; ++b) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * b), acc[b]);
 }
 
 inline void ScaleQ12Wrap(int16_t* x, int16_t g, int32_t n) {
