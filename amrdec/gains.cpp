@@ -8,6 +8,7 @@
 // past_qua_en_MR122 in log2 units (Q10).
 #include <algorithm>
 #include <cassert>
+#include <cstdlib>
 
 #include "fixed_point.h"
 #include "stages.h"
@@ -32,7 +33,55 @@ void update_predictor(DecoderState& st, int32_t qua_ener_MR122, int32_t qua_ener
   st.past_qua_en_MR122[0] = qua_ener_MR122;
 }
 
+// One term of the LSF distance in the standard's steps: |mean - lsf| and the mean are each
+// normalised into div_s's range, divided, and the quotient is shifted back by the difference
+// of the two normalisations (Q13).
+int64_t DistanceTermInSteps(int32_t mean, int32_t lsf) {
+  const int64_t d64 = static_cast<int64_t>(mean) - lsf;
+  int32_t d = sat32(d64 < 0 ? -d64 : d64);
+  // norm_s(d) - 1 brings 1..0x3FFF to 0x2000..0x3FFF; a distance of 0x4000 or more is halved
+  // instead (norm_s gives 0 for 0x4000..0x7FFF and less above).
+  const int32_t s1 = d == 0 ? 0 : std::max(norm_s(d) - 1, int32_t{-1});
+  d = s1 >= 0 ? d << s1 : d >> 1;
+  const int32_t s2 = norm_s(sat16(mean));  // 0 for a zero mean
+  const int32_t t = shl_wrap32(mean, s2);
+  const int32_t q = t > 0 ? div_s(d, t) : MAX_16;
+  const int32_t k = s1 - s2 + 2;
+  return k >= 0 ? (q >> k) : static_cast<int64_t>(q) << -k;
+}
+
 }  // namespace
+
+// The sum of the ten terms. Where the mean lies in 1..32767 and d = |mean - lsf| is at most
+// 0x3FFF and at most twice the mean, a term is exactly floor(d * 8192 / mean): both
+// normalised values then lie in div_s's range with d's below the mean's, so no quotient
+// saturates, and d <= 2 * mean keeps d's normalisation shift at least the mean's minus two, so
+// the quotient is shifted right, by k >= 0, and the floor of a floor is one floor. The
+// decoder's LSFs and means lie there. Such quotients come from double divisions, which
+// overlap in the pipeline where integer ones wait for each other; they are exact: d * 8192 and
+// the mean are exact doubles, a quotient below 2^27 is rounded by less than 2^-26, and one
+// that is not a whole number lies at least 1 / mean >= 2^-15 below the next, so truncation
+// gives the floor. Other vectors take the standard's steps.
+int32_t lsf_mean_distance(const int32_t* lsf, const int32_t* mean) {
+  // The test in wrapping 32-bit arithmetic, without branches. With the mean in 1..32767, the
+  // wrapped difference lies within +-0x3FFF exactly when the true one does.
+  uint32_t d[M];
+  uint32_t out_of_range = 0;
+  for (int i = 0; i < M; ++i) {
+    const uint32_t m = static_cast<uint32_t>(mean[i]);
+    const uint32_t diff = static_cast<uint32_t>(lsf[i]) - m;
+    d[i] = static_cast<int32_t>(diff) < 0 ? 0u - diff : diff;
+    out_of_range |= static_cast<uint32_t>(m - 1u > 32766u) | static_cast<uint32_t>(diff + 0x3FFFu > 0x7FFEu) |
+                    static_cast<uint32_t>(d[i] > 2u * m);
+  }
+  int64_t dist = 0;
+  if (!out_of_range) {
+    for (int i = 0; i < M; ++i) dist += static_cast<int32_t>(static_cast<int32_t>(d[i]) * 8192.0 / mean[i]);
+  } else {
+    for (int i = 0; i < M; ++i) dist += DistanceTermInSteps(mean[i], lsf[i]);
+  }
+  return sat16_64(dist);
+}
 
 void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t* exp_gcode0,
              int32_t* frac_gcode0) {
@@ -194,22 +243,7 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
   PushHistory(st.cbGainHistory, gain_code);
 
   // Relative spectral distance of this subframe's LSFs from their long-term mean, Q13.
-  int64_t dist = 0;
-  for (int i = 0; i < M; ++i) {
-    const int64_t d64 = static_cast<int64_t>(lspAver[i]) - lsp[i];
-    int32_t d = sat32(d64 < 0 ? -d64 : d64);
-    // norm_s(d) - 1 brings 1..0x3FFF to 0x2000..0x3FFF; a distance of 0x4000 or more, which
-    // the LSF decoder does not produce, is halved instead (norm_s gives 0 for 0x4000..0x7FFF
-    // and less above).
-    const int32_t s1 = d == 0 ? 0 : std::max(norm_s(d) - 1, int32_t{-1});
-    d = s1 >= 0 ? d << s1 : d >> 1;
-    const int32_t s2 = norm_s(sat16(lspAver[i]));  // 0 for a zero mean
-    const int32_t t = shl_wrap32(lspAver[i], s2);
-    const int32_t q = t > 0 ? div_s(d, t) : MAX_16;
-    const int32_t k = s1 - s2 + 2;
-    dist += k >= 0 ? (q >> k) : static_cast<int64_t>(q) << -k;
-  }
-  const int32_t diff = sat16_64(dist);
+  const int32_t diff = lsf_mean_distance(lsp, lspAver);
 
   constexpr int32_t kDiffThr = 5325;  // 0.65 in Q13
   st.hangVar = wrap16(st.hangVar + 1);
@@ -283,19 +317,13 @@ int32_t ph_disp(DecoderState& st, int32_t mode, int32_t gain_pit, int32_t gain_c
 
   const int16_t* imp = mode == MR795 ? (level == 0 ? ph_imp_low_MR795 : ph_imp_mid_MR795)
                                      : (level == 0 ? ph_imp_low : ph_imp_mid);
-  // Circular convolution of the innovation's pulses with the impulse response.
-  int16_t* out = code + L_SUBFR;
-  for (int i = 0; i < L_SUBFR; ++i) out[i] = 0;
-  // The response twice over: output i of a pulse at p reads entry 40 + i - p, which wraps
-  // around the 40 samples without a split.
+  // Circular convolution of the innovation's pulses with the impulse response, held twice
+  // over: output i of a pulse at p reads entry 40 + i - p, which wraps around the 40 samples
+  // without a split.
   int16_t imp2[2 * L_SUBFR];
   std::copy_n(imp, L_SUBFR, imp2);
   std::copy_n(imp, L_SUBFR, imp2 + L_SUBFR);
-  for (int p = 0; p < L_SUBFR; ++p) {
-    const int32_t v = code[p];
-    if (v == 0) continue;
-    kernels::AddScaledQ15(out, imp2 + L_SUBFR - p, v, L_SUBFR);
-  }
+  kernels::CircularConvolveQ15(code, imp2, code + L_SUBFR, L_SUBFR);
   return 1;
 }
 

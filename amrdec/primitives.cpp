@@ -195,10 +195,44 @@ void Reorder_lsf(int32_t* lsf) {
   }
 }
 
+namespace {
+
+// Sorts N entries into v by an odd-even transposition sort: N rounds of compare-exchanges of
+// neighbours, alternately from the first and the second entry, sort any input. Every exchange
+// is a min and a max, so no branch depends on the data.
+template <int N>
+void SortSmall(const int32_t* x, int32_t (&v)[N]) {
+  std::copy_n(x, N, v);
+  for (int round = 0; round < N; ++round) {
+    for (int i = round & 1; i + 1 < N; i += 2) {
+      const int32_t lo = std::min(v[i], v[i + 1]);
+      v[i + 1] = std::max(v[i], v[i + 1]);
+      v[i] = lo;
+    }
+  }
+}
+
+// The median of five or nine entries when the smallest is at least -32767, else kNoMedian.
+constexpr int32_t kNoMedian = MIN_32;
+template <int N>
+int32_t SortedMiddle(const int32_t* x) {
+  int32_t v[N];
+  SortSmall(x, v);
+  return v[0] >= -32767 ? v[N / 2] : kNoMedian;
+}
+
+}  // namespace
+
 // (n + 1) / 2 rounds, each taking out the largest remaining entry (scanning from the first,
 // a value equal to the current maximum takes over, so the last of equal values goes first);
 // the entry taken in the last round is the median.
+//
+// While every entry is at least -32767 (the search's starting maximum), that is the middle
+// value of the sorted entries, which the five- and nine-entry medians of the decoder take from
+// a sorting network without branches; an entry below that takes the search itself.
 int32_t median_n(const int32_t* x, int32_t n) {
+  const int32_t sorted = n == 5 ? SortedMiddle<5>(x) : (n == 9 ? SortedMiddle<9>(x) : kNoMedian);
+  if (sorted != kNoMedian) return sorted;
   int32_t work[9];
   std::copy_n(x, n, work);
   int32_t chosen = 0;

@@ -87,6 +87,8 @@ int32_t ec_gain_pitch(const DecoderState& st, int32_t state);
 void ec_gain_pitch_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_t* gain_pitch);
 int32_t ec_gain_code(DecoderState& st, int32_t state);
 void ec_gain_code_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_t* gain_code);
+// Cb_gain_average's relative distance of the LSFs from their long-term mean, Q13, saturated.
+int32_t lsf_mean_distance(const int32_t* lsf, const int32_t* mean);
 int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const int32_t* lsp,
                         const int32_t* lspAver, int32_t bfi, int32_t prev_bf, int32_t pdfi,
                         int32_t prev_pdf, int32_t inBackgroundNoise, int32_t voicedHangover);

@@ -15,6 +15,7 @@
 #ifndef AMRDEC_VECTOR_KERNELS_H
 #define AMRDEC_VECTOR_KERNELS_H
 
+#include <bit>
 #include <cstdint>
 
 #include "fixed_point.h"
@@ -120,10 +121,22 @@ inline void EmphasisePitch(const int16_t* exc, const int16_t* total, int16_t* ou
   }
 }
 
-// Phase dispersion: adds one pulse of the innovation, spread by an impulse response, over n
-// samples (a multiple of 8): out[k] = wrap16(out[k] + ((imp[k] * v) >> 15)), v within 16 bits.
-inline void AddScaledQ15(int16_t* out, const int16_t* imp, int32_t v, int32_t n) {
-  for (int32_t k = 0; k < n; ++k) out[k] = wrap16(out[k] + ((imp[k] * v) >> 15));
+// Phase dispersion: the circular convolution of n samples x (n a multiple of 8, at most 40)
+// with an impulse response held twice over in imp2[0..2n-1], so that the response seen by a
+// pulse at p starts at imp2 + n - p:
+//   out[k] = wrap16(sum over p of ((imp2[n + k - p] * x[p]) >> 15)),
+// each product truncated on its own and the sum wrapping in 16 bits. Only the nonzero samples
+// of x are visited: their positions form a bit mask, built without a branch per sample (which
+// samples are pulses is random, a test of each would be mispredicted often).
+inline void CircularConvolveQ15(const int16_t* x, const int16_t* imp2, int16_t* out, int32_t n) {
+  uint64_t pulses = 0;
+  for (int32_t p = 0; p < n; ++p) pulses |= static_cast<uint64_t>(x[p] != 0) << p;
+  for (int32_t k = 0; k < n; ++k) out[k] = 0;
+  for (; pulses != 0; pulses &= pulses - 1) {
+    const int32_t p = std::countr_zero(pulses);
+    const int16_t* imp = imp2 + n - p;
+    for (int32_t k = 0; k < n; ++k) out[k] = wrap16(out[k] + ((imp[k] * x[p]) >> 15));
+  }
 }
 
 // agc2: one gain in Q12 over n samples (a multiple of 8): x[k] = wrap16((x[k] * g) >> 12).

@@ -76,6 +76,75 @@ TEST(FastPaths, DivisionAndNormalisationMatchTheirPlainForms) {
   }
 }
 
+int32_t RefNormS(int64_t v) {  // norm_s of a value (>= 0) that may lie beyond 16 bits
+  if (v == 0) return 0;
+  int32_t n = 0;
+  for (; v < 0x4000; v <<= 1) ++n;
+  for (; v > 0x7FFF; v >>= 1) --n;
+  return n;
+}
+
+TEST(FastPaths, LsfDistanceMatchesTheNormalisedDivisionSteps) {
+  std::mt19937 gen(5);
+  for (int trial = 0; trial < 300000; ++trial) {
+    // LSF-like vectors whose distance stays below saturation; then one element, in most
+    // trials, at an edge of the direct form: a distance near twice a small mean, near 0x3FFF,
+    // or zero, a mean of zero, below zero or beyond 16 bits, or a distance of 2 to 4 means.
+    int32_t lsf[M], mean[M];
+    int64_t plain = 0;
+    const int edge = static_cast<int>(gen() % M);
+    for (int i = 0; i < M; ++i) {
+      mean[i] = 200 + static_cast<int32_t>(gen() % 16000);
+      int32_t d = static_cast<int32_t>(gen() % static_cast<uint32_t>(mean[i] / 8 + 1));
+      if (i == edge) {
+        const int32_t near = static_cast<int32_t>(gen() % 5) - 2;
+        switch (trial % 7) {
+          case 0: mean[i] = 1 + static_cast<int32_t>(gen() % 64), d = 2 * mean[i] + near; break;
+          case 1: mean[i] = 8192 + static_cast<int32_t>(gen() % 24576), d = 0x3FFF + near; break;
+          case 2: d = 0; break;
+          case 3: mean[i] = static_cast<int32_t>(gen() % 3) == 0 ? 0 : -static_cast<int32_t>(gen() % 40000); break;
+          case 4: mean[i] = MAX_16 + static_cast<int32_t>(gen() % 100000); break;
+          case 5: mean[i] = 1 + static_cast<int32_t>(gen() % 40), d = static_cast<int32_t>(gen() % (4 * mean[i] + 1)); break;
+          default: break;  // the direct form throughout
+        }
+      }
+      lsf[i] = gen() % 2 ? mean[i] - d : mean[i] + d;
+      // The steps: |mean - lsf| (saturated) and the mean normalised, divided, shifted back.
+      int64_t dd = std::min<int64_t>(std::abs(static_cast<int64_t>(mean[i]) - lsf[i]), MAX_32);
+      const int32_t s1 = dd == 0 ? 0 : std::max(RefNormS(dd) - 1, -1);
+      dd = s1 >= 0 ? dd << s1 : dd >> 1;
+      const int32_t m16 = std::clamp(mean[i], MIN_16, MAX_16);
+      const int32_t s2 = RefNormS(m16 < 0 ? ~m16 : m16);
+      const int64_t t = static_cast<int64_t>(mean[i]) << s2;
+      const int32_t q = t > 0 ? RefDivS(static_cast<int32_t>(dd), static_cast<int32_t>(t)) : MAX_16;
+      const int32_t k = s1 - s2 + 2;
+      plain += k >= 0 ? q >> k : static_cast<int64_t>(q) << -k;
+    }
+    ASSERT_EQ(lsf_mean_distance(lsf, mean), sat16_64(plain)) << "trial " << trial;
+  }
+}
+
+TEST(FastPaths, MediansOfFiveAndNineMatchTheRoundsOfLargestRemoval) {
+  std::mt19937 gen(11);
+  for (int i = 0; i < 300000; ++i) {
+    const int32_t n = i % 2 ? 9 : 5;
+    int32_t x[9];
+    // Few distinct values (ties), wide ones, and now and then one below -32767, where the
+    // removal rounds no longer give the middle value.
+    for (int32_t& v : x) v = i % 3 ? static_cast<int32_t>(gen() % 7) - 3 : static_cast<int32_t>(gen() % 131072) - 65536;
+    int32_t work[9];
+    std::copy_n(x, n, work);
+    int32_t plain = 0;
+    for (int round = 0; round < (n + 1) / 2; ++round) {
+      int32_t ix = 0;
+      for (int32_t j = 0, max = -32767; j < n; ++j) if (work[j] >= max) max = work[j], ix = j;
+      plain = work[ix];
+      work[ix] = MIN_16;
+    }
+    ASSERT_EQ(median_n(x, n), plain) << "trial " << i;
+  }
+}
+
 // Runs a kernel on copies of `in` through the build's set and the scalar set; the results
 // must be equal, the samples around the written ones included.
 template <typename Fast, typename Plain>
@@ -115,7 +184,9 @@ TEST(FastPaths, KernelsMatchTheScalarReferenceKernels) {
     SAME("interpolation", InterpolateBlock(coef, x, b + 10, 40));
     SAME("combination", CombineExcitation(b + 10, x, g, g2, s, 40));
     SAME("emphasis", EmphasisePitch(x, x + 40, b + 10, q15, g, 15 + trial % 2, 40));
-    SAME("dispersion", AddScaledQ15(b + 10, x, g, 40));
+    int16_t pulses[40];  // an innovation: a few pulses, now and then none, any 16-bit values
+    for (int16_t& v : pulses) v = rnd.Below(trial % 5 ? 6 : 80) == 0 ? rnd.Sample() : 0;
+    SAME("dispersion", CircularConvolveQ15(pulses, x, b + 10, n));
     SAME("agc2 scaling", ScaleQ12Wrap(b + 10, static_cast<int16_t>(g), 40));
     for (int16_t& v : other) v = static_cast<int16_t>(v & 0x7FFF);  // the gains of agc: 0..32767
     SAME("agc scaling", ScaleQ12Sat(b + 10, x, 40));

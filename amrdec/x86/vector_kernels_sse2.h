@@ -5,6 +5,7 @@
 
 #include <emmintrin.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -337,30 +338,29 @@ inline void InterpolateBlock(const int16_t* taps, const int16_t* x, int16_t* y, 
       _mm_shuffle_epi32(t2, 0x55)};
   const __m128i round = _mm_set1_epi32(16384);
   // U(s) holds (x[s+j], x[s+j+1]) in lane j = 0..3. Outputs i..i+3 take pair p against
-  // U(i+2p), outputs i+4..i+7 against U(i+4+2p): a block needs u[q] = U(i+2q) for q = 0..11,
-  // and the next block starts from the last eight of them. Two neighbouring loads at s give
-  // U(s) and U(s+4). The samples a block loads lie below everything it stores (x + 27 <= y),
-  // so carrying them into the next block reads what a fresh load would.
-  __m128i u[12];
-  auto load_pairs = [x](int32_t s, __m128i& first, __m128i& fifth) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + s));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + s + 1));
-    first = _mm_unpacklo_epi16(a, b);
-    fifth = _mm_unpackhi_epi16(a, b);
-  };
-  load_pairs(0, u[0], u[2]);
-  load_pairs(2, u[1], u[3]);
-  load_pairs(8, u[4], u[6]);
-  load_pairs(10, u[5], u[7]);
+  // U(i+2p), outputs i+4..i+7 against U(i+4+2p): a block needs u_q = U(i+2q) for q = 0..11.
+  // Two neighbouring loads at s give U(s) and U(s+4); s = i + 8g + 2h (g = 0..2, h = 0..1)
+  // covers every u_q. Each block loads its own samples and uses each u_q as soon as it is
+  // formed: carried from block to block, the twelve vectors and the ten pairs would not fit
+  // the sixteen registers, and the spills cost more than the loads.
   for (int32_t i = 0; i < n; i += 8) {
-    load_pairs(i + 16, u[8], u[10]);
-    load_pairs(i + 18, u[9], u[11]);
     __m128i lo = round, hi = round;
-    for (int p = 0; p < 10; ++p) lo = _mm_add_epi32(lo, _mm_madd_epi16(u[p], pairs[p]));
-    for (int p = 0; p < 10; ++p) hi = _mm_add_epi32(hi, _mm_madd_epi16(u[p + 2], pairs[p]));
+    for (int g = 0; g < 3; ++g) {
+      for (int h = 0; h < 2; ++h) {
+        const int32_t s = i + 8 * g + 2 * h;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + s));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + s + 1));
+        const int q = 4 * g + h;  // U(s) is u_q, U(s+4) is u_(q+2)
+        const __m128i first = _mm_unpacklo_epi16(a, b);
+        const __m128i fifth = _mm_unpackhi_epi16(a, b);
+        if (q <= 9) lo = _mm_add_epi32(lo, _mm_madd_epi16(first, pairs[q]));
+        if (q >= 2) hi = _mm_add_epi32(hi, _mm_madd_epi16(first, pairs[q - 2]));
+        if (q + 2 <= 9) lo = _mm_add_epi32(lo, _mm_madd_epi16(fifth, pairs[q + 2]));
+        hi = _mm_add_epi32(hi, _mm_madd_epi16(fifth, pairs[q]));
+      }
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i),
                      _mm_packs_epi32(_mm_srai_epi32(lo, 15), _mm_srai_epi32(hi, 15)));
-    for (int q = 0; q < 8; ++q) u[q] = u[q + 4];
   }
 }
 
@@ -402,17 +402,34 @@ inline void EmphasisePitch(const int16_t* exc, const int16_t* total, int16_t* ou
   }
 }
 
-inline void AddScaledQ15(int16_t* out, const int16_t* imp, int32_t v, int32_t n) {
-  const __m128i vv = _mm_set1_epi16(static_cast<int16_t>(v));
-  for (int32_t i = 0; i < n; i += 8) {
-    __m128i lo, hi;
-    detail::Products(_mm_loadu_si128(reinterpret_cast<const __m128i*>(imp + i)), vv, lo, hi);
-    // The product shifted by 15 may need 17 bits (-32768 * -32768): wrap it to 16 as the sum does.
-    lo = detail::Wrap16Lanes(_mm_srai_epi32(lo, 15));
-    hi = detail::Wrap16Lanes(_mm_srai_epi32(hi, 15));
-    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(o, _mm_packs_epi32(lo, hi)));
+inline void CircularConvolveQ15(const int16_t* x, const int16_t* imp2, int16_t* out, int32_t n) {
+  // The output stays in registers while the pulses are added: five vectors for 40 samples.
+  constexpr int32_t kMaxBlocks = 5;
+  const int32_t blocks = n / 8;
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc[kMaxBlocks];
+  uint64_t pulses = 0;
+  for (int32_t b = 0; b < blocks; ++b) {
+    acc[b] = zero;
+    // One bit per sample that is zero, from the bytes of the packed comparison.
+    const __m128i is_zero = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 8 * b)), zero);
+    const uint32_t zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(is_zero, zero)));
+    pulses |= static_cast<uint64_t>(~zeros & 0xFFu) << (8 * b);
   }
+  for (; pulses != 0; pulses &= pulses - 1) {
+    const int32_t p = std::countr_zero(pulses);
+    const __m128i v = _mm_set1_epi16(x[p]);
+    const int16_t* imp = imp2 + n - p;
+    for (int32_t b = 0; b < blocks; ++b) {
+      const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(imp + 8 * b));
+      // (h * v) >> 15 kept to 16 bits: the product's high half shifted up by one, above the
+      // top bit of its low half.
+      const __m128i term = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(h, v), 1),
+                                        _mm_srli_epi16(_mm_mullo_epi16(h, v), 15));
+      acc[b] = _mm_add_epi16(acc[b], term);
+    }
+  }
+  for (int32_t b = 0; b < blocks; ++b) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * b), acc[b]);
 }
 
 inline void ScaleQ12Wrap(int16_t* x, int16_t g, int32_t n) {
