@@ -238,7 +238,7 @@ inline void SynthesisFilterBeside(const int16_t* a, const int16_t* x, int16_t* y
   detail::SynthesisSteps f(a, x, y);
   // Unrolled over a subframe's ten blocks, the history passes from block to block in
   // registers without copies.
-#pragma GCC unroll 10
+#pragma GCC unroll 2
   for (int32_t i = 0; i < n; i += 4) {
     f.Block(i);
     side(i, i + 4);
@@ -255,7 +255,7 @@ template <typename Side>
 inline void SynthesisFilter2Beside(const int16_t* a0, const int16_t* x0, int16_t* y0, const int16_t* a1,
                                    const int16_t* x1, int16_t* y1, int32_t n, Side&& side) {
   detail::SynthesisBlocks f0(a0, x0, y0), f1(a1, x1, y1);
-#pragma GCC unroll 10
+#pragma GCC unroll 2
   for (int32_t i = 0; i < n; i += 4) {
     f0.Block(i);
     f1.Block(i);
