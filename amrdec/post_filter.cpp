@@ -20,7 +20,6 @@ namespace amrnb {
 namespace {
 
 constexpr int L_IMPULSE = 22;          // samples of the impulse response used for the tilt
-constexpr int32_t kAgcFactor = 29491;  // 0.9 in Q15: gain smoothing of agc
 
 // Coefficients a[i] * gamma[i] with rounding, kept as 16 bits.
 void WeightCoefficients(const int16_t* a, const int16_t* gamma, int16_t* out) {
@@ -97,21 +96,6 @@ int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out) {
   // A quiet output against a loud reference asks for a gain far beyond 16 bits.
   const int32_t g = gain16_or_max((Inv_sqrt(z) + 64) >> 7);
   return (g * 3276 /* 1 - 0.9 in Q15 */) >> 15;
-}
-
-void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out) {
-  const int32_t g0 = AgcStep(sig_in, sig_out);
-  if (g0 < 0) {
-    st.past_gain = 0;
-    return;
-  }
-  int32_t gain = st.past_gain;  // Q12
-  assert(gain >= 0 && gain <= MAX_16);
-  for (int n = 0; n < L_SUBFR; ++n) {
-    gain = ((gain * kAgcFactor) >> 15) + g0;
-    sig_out[n] = sat16((sig_out[n] * gain) >> 12);
-  }
-  st.past_gain = gain;
 }
 
 void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr) {

@@ -125,10 +125,9 @@ void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k);
 void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k);
 // Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
 void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
-// agc's gain step g0 for one subframe of post-filtered speech against its input, -1 when the
-// output is silent; agc applies it to one subframe.
+// agc's gain step g0 for one subframe of post-filtered speech against its input (the first
+// part of agc; the output stage applies the gains), -1 when the output is silent.
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out);
-void agc(DecoderState& st, const int16_t* sig_in, int16_t* sig_out);
 // agc's gain recursion over the frame in scr.pf_out() (scaled in place), then the output
 // high-pass into out.
 void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out);
