@@ -302,6 +302,7 @@ void FilterSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t*
     } else {
       OutputChains chains(scr, j);
       kernels::SynthesisFilter2Beside(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR, chains);
+      chains.Store();
     }
     if (j >= 0) OutputStepEnd(st, scr, j, out);
     PostFilterFinish(st, scr, k - 1);
@@ -313,14 +314,15 @@ void FilterSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t*
 // last two steps.
 void FinishFilters(DecoderScratch& scr, DecoderState& st, int16_t* out) {
   int16_t* const r = scr.pf_out() + 3 * L_SUBFR;
-  {
-    OutputChains chains(scr, 2);
-    kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR, chains);
-  }
+  OutputChains beside(scr, 2);
+  kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR, beside);
+  beside.Store();
   OutputStepEnd(st, scr, 2, out);
   PostFilterFinish(st, scr, 3);
   for (int j = 3; j <= 4; ++j) {
-    OutputChains(scr, j)(0, L_SUBFR);
+    OutputChains chains(scr, j);
+    chains(0, L_SUBFR);
+    chains.Store();
     OutputStepEnd(st, scr, j, out);
   }
   OutputEnd(st, scr);

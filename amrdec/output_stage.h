@@ -35,8 +35,9 @@ void OutputStepEnd(const DecoderState& st, DecoderScratch& scr, int j, int16_t* 
 void OutputEnd(DecoderState& st, const DecoderScratch& scr);
 
 // Step j of the stage, run in pieces: the constructor takes the chains from scr, each call
-// runs samples [begin, end) of the step (in order, covering 0..39), and the destructor puts
-// the chains back. The chains stay in registers while the pieces run beside a filter.
+// runs samples [begin, end) of the step (in order, covering 0..39), and Store puts the chains
+// back. The chains stay in registers while the pieces run beside a filter. (No destructor:
+// one would make the library's objects need the C++ runtime's unwinding support.)
 class OutputChains {
  public:
   OutputChains(DecoderScratch& scr, int j)
@@ -54,7 +55,7 @@ class OutputChains {
   }
   OutputChains(const OutputChains&) = delete;
   OutputChains& operator=(const OutputChains&) = delete;
-  ~OutputChains() {
+  void Store() const {
     scr_.out_gain = gain_;
     scr_.out_c1 = static_cast<int32_t>(c1_);
     scr_.out_c2 = static_cast<int32_t>(c2_);

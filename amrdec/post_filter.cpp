@@ -171,7 +171,9 @@ void OutputEnd(DecoderState& st, const DecoderScratch& scr) {
 void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
   OutputBegin(st, scr);
   for (int j = 0; j <= 4; ++j) {
-    OutputChains(scr, j)(0, L_SUBFR);
+    OutputChains chains(scr, j);
+    chains(0, L_SUBFR);
+    chains.Store();
     OutputStepEnd(st, scr, j, out);
   }
   OutputEnd(st, scr);
