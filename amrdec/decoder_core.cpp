@@ -319,13 +319,7 @@ void FinishFilters(DecoderScratch& scr, DecoderState& st, int16_t* out) {
   beside.Store();
   OutputStepEnd(st, scr, 2, out);
   PostFilterFinish(st, scr, 3);
-  for (int j = 3; j <= 4; ++j) {
-    OutputChains chains(scr, j);
-    chains(0, L_SUBFR);
-    chains.Store();
-    OutputStepEnd(st, scr, j, out);
-  }
-  OutputEnd(st, scr);
+  OutputStepsAlone(st, scr, 3, out);
 }
 
 // Speech frame: classification, the LP coefficients of the four subframes, the subframes with

@@ -33,6 +33,8 @@ void OutputBegin(const DecoderState& st, DecoderScratch& scr);
 void OutputStepEnd(const DecoderState& st, DecoderScratch& scr, int j, int16_t* out);
 // The memories back to the state.
 void OutputEnd(DecoderState& st, const DecoderScratch& scr);
+// Steps first..4, each whole and with nothing beside it, then OutputEnd.
+void OutputStepsAlone(DecoderState& st, DecoderScratch& scr, int first, int16_t* out);
 
 // Step j of the stage, run in pieces: the constructor takes the chains from scr, each call
 // runs samples [begin, end) of the step (in order, covering 0..39), and Store puts the chains

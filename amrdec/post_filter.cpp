@@ -168,15 +168,19 @@ void OutputEnd(DecoderState& st, const DecoderScratch& scr) {
   st.y1 = 4 * scr.out_c1;
 }
 
-void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
-  OutputBegin(st, scr);
-  for (int j = 0; j <= 4; ++j) {
+void OutputStepsAlone(DecoderState& st, DecoderScratch& scr, int first, int16_t* out) {
+  for (int j = first; j <= 4; ++j) {
     OutputChains chains(scr, j);
     chains(0, L_SUBFR);
     chains.Store();
     OutputStepEnd(st, scr, j, out);
   }
   OutputEnd(st, scr);
+}
+
+void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
+  OutputBegin(st, scr);
+  OutputStepsAlone(st, scr, 0, out);
 }
 
 }  // namespace amrnb
