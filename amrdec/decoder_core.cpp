@@ -1,5 +1,6 @@
 // Frame synthesis core: one frame of parameters to 160 synthesized samples and the four LP
-// coefficient sets the post-filter uses (Decoder_amr of 3GPP TS 26.073).
+// coefficient sets the post-filter uses (Decoder_amr of 3GPP TS 26.073). Speech frames also run
+// the post-filter and the output stage here, a subframe behind the synthesis, in its loops.
 //
 // The frame's excitation stands in old_exc behind 154 samples of history and is shifted once
 // at the end of the frame. The parameter vector is consumed through a single cursor in the

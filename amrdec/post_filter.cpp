@@ -1,9 +1,11 @@
 // Formant post-filter with tilt compensation and gain control, and the output high-pass.
 //
 // Post_Filter shapes each 40-sample subframe of synthesized speech by A(z/g_num) / A(z/g_den),
-// compensates the spectral tilt that this adds, and scales the result back toward the energy
-// of the unfiltered speech. Post_Process then removes the DC with a second-order high-pass,
-// doubles the signal and clears the three lowest bits of every output sample.
+// compensates the spectral tilt that this adds, and finds agc's step toward the energy of the
+// unfiltered speech. Post_Process then scales the result with agc's gains, removes the DC with
+// a second-order high-pass, doubles the signal and clears the three lowest bits of every output
+// sample. Comfort-noise frames run the two whole; speech frames run their pieces beside the
+// synthesis (decoder_core.cpp).
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
