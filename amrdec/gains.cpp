@@ -8,7 +8,6 @@
 // past_qua_en_MR122 in log2 units (Q10).
 #include <algorithm>
 #include <cassert>
-#include <cstdlib>
 
 #include "fixed_point.h"
 #include "stages.h"

@@ -185,14 +185,9 @@ class SynthesisSteps {
     last_ = _mm_srai_epi32(_mm_unpacklo_epi16(recent, recent), 16);
   }
 
-  // Outputs i..i+3 one at a time, with saturation.
-  void Exact(int32_t i) {
-    for (int32_t k = i; k < i + 4; ++k) {
-      int32_t acc = x_[k] * 4096;
-      for (int j = 1; j <= 10; ++j) acc = sub_wrap32(acc, a_[j - 1] * y_[k - j]);
-      y_[k] = sat16(add_wrap32(acc, 2048) >> 12);
-    }
-  }
+  // Outputs i..i+3 one at a time, with saturation, by the reference form (vector_kernels.h
+  // includes this header after it).
+  void Exact(int32_t i) { scalar::SynthesisFilter(a_, x_ + i, y_ + i, 4); }
 
   const int16_t* a_;
   const int16_t* x_;
