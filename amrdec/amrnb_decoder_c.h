@@ -90,8 +90,17 @@ typedef enum amrnb_status {
   AMRNB_ERROR_RESET = 5,     /* the reset value is not one of AMRNB_RESET_* */
   AMRNB_ERROR_NOT_RESET = 6, /* the memory was never made a decoder by amrnb_init or amrnb_create */
   AMRNB_ERROR_FRAME_SIZE = 7, /* the frame is shorter than its frame type needs */
-  AMRNB_ERROR_MEMORY = 8     /* amrnb_create: out of memory; amrnb_init: block too small or
+  AMRNB_ERROR_MEMORY = 8,    /* amrnb_create: out of memory; amrnb_init: block too small or
                                 not aligned for int32_t */
+  /* The file interface (amrnb_file.h): */
+  AMRNB_END_OF_STREAM = 9,       /* not a failure: no frame or sample is left */
+  AMRNB_ERROR_OPEN = 10,         /* the path cannot be opened (amrconv: status 3) */
+  AMRNB_ERROR_READ = 11,         /* reading failed (an I/O error, or a read callback's error) */
+  AMRNB_ERROR_SHORT_HEADER = 12, /* fewer than the 62 header bytes (amrconv: status 12) */
+  AMRNB_ERROR_FORMAT_TAG = 13,   /* audio format tag not 310 (amrconv: status 14) */
+  AMRNB_ERROR_KIND = 14,         /* the call does not apply to this kind of file */
+  AMRNB_ERROR_USAGE = 15,        /* a call out of order or an argument out of range */
+  AMRNB_ERROR_WRITE = 16         /* writing failed (amrconv: status 6) */
 } amrnb_status;
 
 /* Byte layout of the frames given to amrnb_decode.

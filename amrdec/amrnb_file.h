@@ -1,0 +1,183 @@
+/* SPDX-License-Identifier: Apache-2.0 */
+/* File interface of the AMR-NB decoder library: reads AMR-in-WAV files (a 62-byte RIFF/WAVE
+ * header with audio format tag 310, then storage-layout frames) and "#!AMR\n" storage
+ * files, frame by frame or decoded straight to PCM in blocks of any size; writes "#!AMR\n"
+ * storage files; converts a file as amrconv does. Nothing here prints.
+ *
+ *   amrnb_file* f;
+ *   short pcm[4000];
+ *   size_t got;
+ *   if (amrnb_file_open_path("call.wav", &f) != AMRNB_OK) ...;
+ *   while (amrnb_file_read_pcm(f, pcm, 4000, &got) == AMRNB_OK && got > 0)
+ *     consume(pcm, got);
+ *   amrnb_file_close(f);
+ *
+ * Damaged input follows amrconv's rules: the frames run from the end of the header to the
+ * end of the file; a last frame cut short is dropped (and counted); a header byte of frame
+ * type 10 to 14 is a one-byte frame that the decoder conceals as a bad frame. Every failure
+ * is a status; no input makes a call read or write outside its buffers.
+ *
+ * Threading: one amrnb_file per thread at a time; distinct files are independent.
+ *
+ * This header compiles alone as C89 or later and as C++. */
+#ifndef AMRDEC_AMRNB_FILE_H
+#define AMRDEC_AMRNB_FILE_H
+
+#include <stddef.h>
+
+#include "amrnb_decoder_c.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The six bytes that begin a storage file. */
+#define AMRNB_STORAGE_MAGIC "#!AMR\n"
+#define AMRNB_STORAGE_MAGIC_BYTES 6
+
+/* Bytes of the AMR-in-WAV header; the first frame starts right after it. */
+#define AMRNB_WAVE_HEADER_BYTES 62
+/* The audio format tag an AMR-in-WAV header must carry. */
+#define AMRNB_WAVE_FORMAT_TAG 310
+
+/* What an opened file is. */
+typedef enum amrnb_file_kind {
+  AMRNB_FILE_AMR_WAVE = 1, /* RIFF/WAVE with audio format tag 310 */
+  AMRNB_FILE_STORAGE = 2   /* "#!AMR\n" storage file */
+} amrnb_file_kind;
+
+/* The 62-byte AMR-in-WAV header, field by field (little-endian in the file). The identifiers
+ * are the four bytes as stored, not NUL-terminated. Only audio_format is checked. */
+typedef struct amrnb_wave_header {
+  char riff_id[4];          /* offset 0 */
+  long chunk_size;          /* 4, signed 32-bit */
+  char wave_id[4];          /* 8 */
+  char fmt_id[4];           /* 12 */
+  long fmt_size;            /* 16 */
+  unsigned audio_format;    /* 20, unsigned 16-bit: 310 */
+  unsigned channels;        /* 22 */
+  long sample_rate;         /* 24 */
+  long byte_rate;           /* 28 */
+  unsigned block_align;     /* 32 */
+  unsigned bits_per_sample; /* 34 */
+  unsigned extra_format_bytes_len; /* 36 */
+  long extra_format_bytes;  /* 38 */
+  char fact_id[4];          /* 42 */
+  long fact_size;           /* 46 */
+  long fact_data;           /* 50 */
+  char data_id[4];          /* 54 */
+  long data_size;           /* 58 */
+} amrnb_wave_header;
+
+/* Counts kept by a file while it is read. */
+typedef struct amrnb_file_stats {
+  unsigned long frames;              /* frames read (decoded or returned) */
+  unsigned long by_type[16];         /* frames by frame type */
+  unsigned long by_outcome[5];       /* decoded frames by amrnb_outcome (read_pcm only) */
+  unsigned long dropped_tail_bytes;  /* bytes of a last frame cut short, dropped */
+  unsigned long samples;             /* samples delivered by amrnb_file_read_pcm */
+} amrnb_file_stats;
+
+/* Reads up to `size` bytes into `buffer`; returns the count read (0 at the end of the input)
+ * or a negative value for a read error. Short counts before the end are allowed. */
+typedef long (*amrnb_read_fn)(void* user, void* buffer, size_t size);
+
+/* Writes `size` bytes from `buffer`; returns the count written (less than `size` is an error). */
+typedef long (*amrnb_write_fn)(void* user, const void* buffer, size_t size);
+
+typedef struct amrnb_file amrnb_file;
+
+/* ---- Frame sizes ----------------------------------------------------------------------- */
+
+/* Bytes of the frame that begins with `first_byte` in the given layout, first byte included:
+ * storage layout (frame type in bits 6..3) 13, 14, 16, 18, 20, 21, 27, 32 for types 0..7, 6
+ * for SID, 32 for type 9, 1 for types 10 to 15; IF2 (frame type in bits 3..0) 13, 14, 16, 18,
+ * 19, 21, 26, 31, 6, then 1 for types 9 to 15. 0 for an unknown layout. This is the size the
+ * file reader takes for each frame. */
+AMRNB_API int amrnb_frame_bytes(unsigned first_byte, int layout);
+
+/* ---- Reading ---------------------------------------------------------------------------- */
+
+/* Opens a file by path (UTF-8; on Windows converted to UTF-16). The kind is told by the first
+ * bytes: "#!AMR\n" makes a storage file, anything else is read as an AMR-in-WAV header.
+ * Statuses: AMRNB_ERROR_NULL, AMRNB_ERROR_OPEN, AMRNB_ERROR_READ, AMRNB_ERROR_SHORT_HEADER
+ * (fewer than 62 header bytes), AMRNB_ERROR_FORMAT_TAG (tag not 310), AMRNB_ERROR_MEMORY. */
+AMRNB_API amrnb_status amrnb_file_open_path(const char* path, amrnb_file** file);
+
+/* Opens `size` bytes at `data`, which are not copied and must outlive the file. */
+AMRNB_API amrnb_status amrnb_file_open_memory(const void* data, size_t size, amrnb_file** file);
+
+/* Opens a stream read through `read` (called with `user`); the reader never seeks. */
+AMRNB_API amrnb_status amrnb_file_open_callback(amrnb_read_fn read, void* user, amrnb_file** file);
+
+/* Closes a file and frees it (a path's stream included); NULL is ignored. */
+AMRNB_API void amrnb_file_close(amrnb_file* file);
+
+/* AMRNB_FILE_AMR_WAVE or AMRNB_FILE_STORAGE; 0 for NULL. */
+AMRNB_API int amrnb_file_kind_of(const amrnb_file* file);
+
+/* Copies the AMR-in-WAV header; AMRNB_ERROR_KIND for a storage file. */
+AMRNB_API amrnb_status amrnb_file_wave_header(const amrnb_file* file, amrnb_wave_header* header);
+
+/* Reads the next frame, undecoded, into `frame` (AMRNB_MAX_FRAME_BYTES long): its bytes in
+ * *size and its frame type in *frame_type (either may be NULL; `frame` may not). Returns
+ * AMRNB_OK for a frame, AMRNB_END_OF_STREAM after the last one (a last frame cut short is
+ * dropped, and counted in dropped_tail_bytes), AMRNB_ERROR_READ. */
+AMRNB_API amrnb_status amrnb_file_read_frame(amrnb_file* file, unsigned char* frame, size_t* size,
+                                             int* frame_type);
+
+/* Decodes the file's frames into up to `max_samples` samples at `pcm` and stores the count in
+ * *samples: fewer than asked only at the end of the file, 0 once it is reached (status
+ * AMRNB_OK). Any block size works; the samples are those of decoding every frame in order.
+ * A file is read either with read_frame or with read_pcm: the other call then returns
+ * AMRNB_ERROR_USAGE. */
+AMRNB_API amrnb_status amrnb_file_read_pcm(amrnb_file* file, short* pcm, size_t max_samples,
+                                           size_t* samples);
+
+/* The counts so far. */
+AMRNB_API amrnb_status amrnb_file_get_stats(const amrnb_file* file, amrnb_file_stats* stats);
+
+/* ---- Writing "#!AMR\n" storage files --------------------------------------------------- */
+
+typedef struct amrnb_storage_writer amrnb_storage_writer;
+
+/* Creates (or truncates) `path` and writes the magic. AMRNB_ERROR_OPEN, AMRNB_ERROR_WRITE. */
+AMRNB_API amrnb_status amrnb_storage_writer_open_path(const char* path, amrnb_storage_writer** writer);
+
+/* Writes through `write` (called with `user`), the magic first. */
+AMRNB_API amrnb_status amrnb_storage_writer_open_callback(amrnb_write_fn write, void* user,
+                                                          amrnb_storage_writer** writer);
+
+/* Appends one storage-layout frame of `size` bytes; `size` must equal
+ * amrnb_frame_bytes(frame[0], AMRNB_LAYOUT_STORAGE) (else AMRNB_ERROR_FRAME_SIZE). */
+AMRNB_API amrnb_status amrnb_storage_writer_write(amrnb_storage_writer* writer,
+                                                  const unsigned char* frame, size_t size);
+
+/* Flushes, closes and frees; returns AMRNB_ERROR_WRITE if anything failed to reach the file. */
+AMRNB_API amrnb_status amrnb_storage_writer_close(amrnb_storage_writer* writer);
+
+/* ---- Converting as amrconv does --------------------------------------------------------- */
+
+/* Result of amrnb_convert_file. */
+typedef struct amrnb_convert_result {
+  int exit_status;          /* amrconv's exit status for this conversion: 0, 3, 6, 12, 14, ... */
+  char message[256];        /* amrconv's failure messages, joined, without progress text; "" on success */
+  unsigned long frames;     /* frames converted */
+  unsigned long concealed;  /* frames decoded as AMRNB_OUTCOME_CONCEALED (event type 1) */
+  double seconds;           /* audio seconds converted (frames * 0.02) */
+} amrnb_convert_result;
+
+/* Converts `source` (an AMR-in-WAV file) into `destination` exactly as `amrconv SOURCE
+ * DESTINATION EVENT_TYPE` does: event type 1 writes the 16-bit 8 kHz mono PCM WAV file, 2 the
+ * "#!AMR\n" file; the destination holds byte for byte what amrconv's would, and `result`
+ * carries amrconv's exit status and messages. Returns AMRNB_OK when the conversion ran (its
+ * own outcome is in result->exit_status), or AMRNB_ERROR_NULL / AMRNB_ERROR_USAGE (event type
+ * not 1 or 2). */
+AMRNB_API amrnb_status amrnb_convert_file(const char* source, const char* destination,
+                                          int event_type, amrnb_convert_result* result);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* AMRDEC_AMRNB_FILE_H */
