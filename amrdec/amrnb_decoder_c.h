@@ -81,9 +81,9 @@ extern "C" {
  * - the bound a header publishes never decreases within a major version;
  * - a decoder that needs more than 4096 bytes is a new major version, with a new soname.
  * The decoder block holds the stream's state alone (the per-frame scratch lives on the stack
- * of amrnb_decode and amrnb_conceal), about 1.8 KB in version 1.0: the rest is the headroom
- * for the state to grow in version 1. Memory sized by amrnb_decoder_size() at run time never
- * depends on the bound. */
+ * of amrnb_decode and amrnb_conceal, 1.8 KB of it), 2180 bytes in this version: the
+ * remaining 1916 bytes are the headroom for the state to grow in version 1. Memory sized by
+ * amrnb_decoder_size() at run time never depends on the bound. */
 #define AMRNB_DECODER_MAX_BYTES 4096
 
 /* Static storage for one decoder, suitably aligned. */
