@@ -80,6 +80,8 @@ endif()
 
 foreach(file ${amrnbdec_files})
   file(WRITE "${AMRNBDEC_PC_WORK_DIR}/${file}" "${amrnbdec_pc_head}${amrnbdec_pc_body}")
+  # Removed first: file(INSTALL) would keep another install's file written in the same second.
+  file(REMOVE "$ENV{DESTDIR}${amrnbdec_libdir}/pkgconfig/${file}")
   file(INSTALL DESTINATION "${amrnbdec_libdir}/pkgconfig" TYPE FILE
        FILES "${AMRNBDEC_PC_WORK_DIR}/${file}")
 endforeach()

@@ -60,10 +60,10 @@ done
 # pkg-config: amrnbdec.pc names the shared library, amrnbdec-static.pc the archive by its
 # path; the paths are the prefix's own, normalised.
 export PKG_CONFIG_PATH=$libdir/pkgconfig
-[[ $(pkg-config --cflags --libs amrnbdec) == "-I$prefix/include -L$libdir -lamrnbdec" ]] \
-  || fail "amrnbdec.pc: $(pkg-config --cflags --libs amrnbdec)"
-[[ $(pkg-config --cflags --libs amrnbdec-static) == "-I$prefix/include -DAMRNB_STATIC $libdir/libamrnbdec.a" ]] \
-  || fail "amrnbdec-static.pc: $(pkg-config --cflags --libs amrnbdec-static)"
+flags() { echo $(pkg-config --cflags --libs "$1"); }  # the words, single-spaced
+[[ $(flags amrnbdec) == "-I$prefix/include -L$libdir -lamrnbdec" ]] || fail "amrnbdec.pc: $(flags amrnbdec)"
+[[ $(flags amrnbdec-static) == "-I$prefix/include -DAMRNB_STATIC $libdir/libamrnbdec.a" ]] \
+  || fail "amrnbdec-static.pc: $(flags amrnbdec-static)"
 for pc in amrnbdec amrnbdec-static; do
   [[ $(pkg-config --variable=libdir $pc) == "$libdir" ]] || fail "$pc: libdir $(pkg-config --variable=libdir $pc)"
 done
@@ -225,7 +225,8 @@ frames=$((($(stat -c %s "$mode7") - 62) / 32))
 {
   head -c 62 "$mode7"
   for ((i = 0; i < frames; i++)); do
-    if (((i + 1) % 7 == 0)); then printf '\170'; else tail -c +$((63 + 32 * i)) "$mode7" | head -c 32; fi
+    if (((i + 1) % 7 == 0)); then printf '\170'
+    else dd if="$mode7" iflag=skip_bytes,count_bytes skip=$((62 + 32 * i)) count=32 status=none; fi
   done
 } >"$work/mode7_lost.wav"
 "$prefix/bin/amrconv" "$work/mode7_lost.wav" "$work/mode7_lost.out.wav" 1 >/dev/null || fail "amrconv on mode7_lost"
