@@ -14,6 +14,8 @@
 # AMRNBDEC_PC_INCLUDEDIR (relative to the prefix or absolute), AMRNBDEC_PC_ARCHIVE (the
 # library's file name), AMRNBDEC_PC_WORK_DIR (where the files are written before installing).
 
+cmake_policy(VERSION 3.20)  # an install script runs without the project's policies
+
 cmake_path(SET amrnbdec_prefix NORMALIZE "${CMAKE_INSTALL_PREFIX}")
 string(REGEX REPLACE "(.)/+$" "\\1" amrnbdec_prefix "${amrnbdec_prefix}")
 if(amrnbdec_prefix STREQUAL "/")
