@@ -94,20 +94,21 @@ amrnb_version
 EOF
 diff "$work/public" "$work/exported" || fail "exported symbols differ from the public interface (< missing, > extra)"
 
-# The examples against each library: GCC and clang, through find_package (AMRNBDEC_SHARED
-# picks the library) and through pkg-config. clang links the static archive without GCC's
-# link-time-optimiser plugin: it needs the archive's machine code. Each program is listed
-# with the library it must have linked; the C examples build as C89.
+# The examples against each library: GCC and clang, through find_package (AMRNBDEC_SHARED=OFF
+# picks the static library, the package's default the shared one) and through pkg-config.
+# clang links the static archive without GCC's link-time-optimiser plugin: it needs the
+# archive's machine code. Each program is listed with the library it must have linked; the C
+# examples build as C89.
 programs=()  # entries "KIND PATH"
 for kind in static shared; do
   pc=amrnbdec
-  cmake_shared=ON
-  [[ $kind == static ]] && { pc=amrnbdec-static; cmake_shared=OFF; }
+  pick=()
+  [[ $kind == static ]] && { pc=amrnbdec-static; pick=(-DAMRNBDEC_SHARED=OFF); }
   for cc in gcc clang; do
     command -v "$cc" >/dev/null || fail "$cc is not installed (scripts/install_deps.sh installs it)"
     cxx=${cc/gcc/g++}; cxx=${cxx/clang/clang++}
     out=$work/example_${kind}_$cc
-    log cmake -S "$source_dir/examples" -B "$out" -DCMAKE_PREFIX_PATH="$prefix" -DAMRNBDEC_SHARED=$cmake_shared \
+    log cmake -S "$source_dir/examples" -B "$out" -DCMAKE_PREFIX_PATH="$prefix" "${pick[@]}" \
       -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx"
     log cmake --build "$out"
     for example in amrnb_decode_file amrnb_decode_if2 decode_amr_file decode_amr_file_cpp; do
