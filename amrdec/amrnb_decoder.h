@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // C++ interface of the fixed-point AMR-NB speech decoder (3GPP TS 26.073 algorithm): the
 // C interfaces of amrnb_decoder_c.h and amrnb_file.h (all their constants included), small
 // owning classes around them (Decoder, File, StorageWriter), the frame-size table, and the
@@ -25,7 +26,8 @@
 // at the same time on different threads, each with its own memory; one decoder must never
 // be used by two calls at once. No locking is needed.
 //
-// Language level: C++17 (the CMake target requires it of its users).
+// Language level: C++17. The CMake target amrnbdec::cxx requires it of its users;
+// amrnbdec::amrnbdec, for the C header, requires no language level.
 #ifndef AMRDEC_AMRNB_DECODER_H
 #define AMRDEC_AMRNB_DECODER_H
 

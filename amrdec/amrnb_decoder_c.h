@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: Apache-2.0 */
 /* C interface, version 1, of the fixed-point AMR-NB speech decoder (3GPP TS 26.073 algorithm).
  *
  * One decoder decodes one stream: each frame (header byte first) becomes 160 signed 16-bit
@@ -21,7 +22,12 @@
  *
  * Every function that can fail returns an amrnb_status and checks its arguments: NULL
  * pointers, unknown layout or reset values, too short frames and memory that was never
- * made a decoder are refused before anything is touched.
+ * made a decoder are refused before anything is touched. "Made a decoder" is checked by a
+ * 64-bit mark that amrnb_init (and amrnb_create) writes at the start of the block after its
+ * size and alignment checks, and amrnb_destroy clears: every other call that takes a decoder,
+ * amrnb_reset included, refuses a block without it (AMRNB_ERROR_NOT_RESET). Memory from
+ * malloc or a fill pattern carries it only by a 2^-64 chance; a block that was a decoder keeps
+ * it until overwritten.
  *
  * Threading: decoders are independent; any number may run at the same time on different
  * threads. One decoder must not be used by two calls at once. No call takes a lock.
@@ -66,7 +72,18 @@ extern "C" {
 /* Largest frame in bytes, header byte included (12.2 kbit/s, storage layout). */
 #define AMRNB_MAX_FRAME_BYTES 32
 
-/* Upper bound of amrnb_decoder_size() for every version 1 library, for static storage. */
+/* Upper bound of amrnb_decoder_size(), for static storage (amrnb_decoder_storage).
+ *
+ * Growth policy. A program keeps the bound of the header it was compiled with, and runs with
+ * whatever library of the same major version it finds later. So:
+ * - a library of major version 1 needs at most 4096 bytes, the bound of the first version 1
+ *   header, whatever later version 1 headers say (the library checks this when it is built);
+ * - the bound a header publishes never decreases within a major version;
+ * - a decoder that needs more than 4096 bytes is a new major version, with a new soname.
+ * The decoder block holds the stream's state alone (the per-frame scratch lives on the stack
+ * of amrnb_decode and amrnb_conceal, 1.8 KB of it), 2180 bytes in this version: the
+ * remaining 1916 bytes are the headroom for the state to grow in version 1. Memory sized by
+ * amrnb_decoder_size() at run time never depends on the bound. */
 #define AMRNB_DECODER_MAX_BYTES 4096
 
 /* Static storage for one decoder, suitably aligned. */
@@ -80,7 +97,8 @@ typedef union amrnb_decoder_storage {
 /* A decoder: opaque; obtained from amrnb_create or amrnb_init. */
 typedef struct amrnb_decoder amrnb_decoder;
 
-/* Result of every call that can fail. amrnb_status_name() names each value. */
+/* Result of every call that can fail. amrnb_status_name() names each value. The values are
+ * stable: new ones are only ever added at the end. */
 typedef enum amrnb_status {
   AMRNB_OK = 0,
   AMRNB_ERROR_GENERAL = 1,   /* not returned by version 1; numbering shared with the */
@@ -141,10 +159,14 @@ typedef enum amrnb_outcome {
 /* The library's version, "MAJOR.MINOR.PATCH". */
 AMRNB_API const char* amrnb_version(void);
 
-/* A static string naming a status, such as "AMRNB_ERROR_NULL"; "unknown status" otherwise. */
-AMRNB_API const char* amrnb_status_name(amrnb_status status);
+/* A static string naming a status, its enumerator's name such as "AMRNB_ERROR_NULL", or
+ * "unknown status" for any other int. It takes an int so that any value is defined to pass
+ * (an amrnb_status converts to it, and every status value is passed in the same register
+ * bits as the enum parameter of version 1.0 was). */
+AMRNB_API const char* amrnb_status_name(int status);
 
-/* Bytes of caller-owned memory one decoder needs (at most AMRNB_DECODER_MAX_BYTES). */
+/* Bytes of caller-owned memory one decoder needs (at most 4096 = AMRNB_DECODER_MAX_BYTES of
+ * version 1.0; see the growth policy there). */
 AMRNB_API size_t amrnb_decoder_size(void);
 
 /* Makes `memory` (`size` bytes, aligned for int32_t) a decoder with a full reset and stores
@@ -159,7 +181,8 @@ AMRNB_API void amrnb_destroy(amrnb_decoder* decoder);
 
 /* Resets a decoder: AMRNB_RESET_FULL starts the stream over; AMRNB_RESET_PARTIAL (rarely
  * needed) clears the speech history only. After a decoder homing frame the decoder resets
- * itself. */
+ * itself. Only a decoder made by amrnb_init or amrnb_create is reset: other memory is refused
+ * with AMRNB_ERROR_NOT_RESET (use amrnb_init to make it a decoder). */
 AMRNB_API amrnb_status amrnb_reset(amrnb_decoder* decoder, int kind);
 
 /* Decodes one frame of `frame_size` bytes, header byte first, in the given layout, into

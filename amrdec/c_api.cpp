@@ -1,6 +1,8 @@
 // The C interface: one checked handle around the frame-level entry points. A decoder is a
-// single block, a tag that says the block has been reset, then the state and scratch blocks,
-// with no pointers, so that a memcpy copy is a decoder of its own.
+// single block, a tag that says amrnb_init made the block a decoder, then the stream's state,
+// with no pointers, so that a memcpy copy is a decoder of its own. The scratch block that a
+// frame needs only while it is decoded lives on the stack of the call, which keeps the
+// decoder block well under the size bound that callers compile into their static storage.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -14,16 +16,23 @@ static_assert(AMRNB_MAX_FRAME_BYTES == 32, "the largest frame is a 12.2 kbit/s s
 struct amrnb_decoder {
   uint32_t tag[2];
   amrnb::DecoderState state;
-  amrnb::DecoderScratch scratch;
 };
 
-static_assert(sizeof(amrnb_decoder) <= AMRNB_DECODER_MAX_BYTES, "the documented bound holds");
+// The size bound (see AMRNB_DECODER_MAX_BYTES): programs built against any version 1 header
+// hold static storage of that header's bound, and the first of them published 4096 bytes. A
+// version 1 library never needs more than that, whatever later headers say, and the bound a
+// header publishes never shrinks.
+constexpr size_t kSmallestPublishedBound = 4096;
+static_assert(sizeof(amrnb_decoder) <= kSmallestPublishedBound,
+              "a version 1 decoder must fit the storage of every version 1 caller");
+static_assert(AMRNB_DECODER_MAX_BYTES >= kSmallestPublishedBound, "the published bound never shrinks");
 static_assert(alignof(amrnb_decoder) <= alignof(int32_t), "int32_t alignment suffices");
 
 namespace {
 
-// Written by every full reset. Two words, so that garbage passes for a decoder only by a
-// 2^-64 chance.
+// Written by amrnb_init (and so by amrnb_create), cleared by amrnb_destroy; every other call
+// refuses a block without it. Two words, so that garbage passes for a decoder only by a 2^-64
+// chance; neither is a repeated byte, as the fill patterns of debugging allocators are.
 constexpr uint32_t kTag0 = 0x414D524Eu;  // "AMRN"
 constexpr uint32_t kTag1 = 0x42444543u;  // "BDEC"
 
@@ -49,7 +58,8 @@ amrnb_status Decode(amrnb_decoder* d, uint8_t* frame, int layout, short* pcm,
   // A frame answered with the homing pattern leaves the homing flag set that it found set;
   // every other frame that finds it set clears it.
   const bool after_homing = d->state.reset_flag_old == 1;
-  const int32_t status = amrnb::DecodeFrame(frame, &d->state, &d->scratch, pcm, layout);
+  amrnb::DecoderScratch scratch;  // any contents: each frame writes what it reads
+  const int32_t status = amrnb::DecodeFrame(frame, &d->state, &scratch, pcm, layout);
   if (status != amrnb::AMRNBDEC_OK) return static_cast<amrnb_status>(status);
   if (outcome) {
     *outcome = after_homing && d->state.reset_flag_old == 1 ? AMRNB_OUTCOME_HOMING
@@ -64,13 +74,18 @@ extern "C" {
 
 const char* amrnb_version(void) { return AMRNB_VERSION_STRING; }
 
-const char* amrnb_status_name(amrnb_status status) {
+// Takes an int, not an amrnb_status: any int a caller passes is a defined value here, where an
+// enum parameter outside the enumerators' range would be undefined behaviour to read.
+const char* amrnb_status_name(int status) {
   static const char* const kNames[] = {
-      "AMRNB_OK",          "AMRNB_ERROR_GENERAL",   "AMRNB_ERROR_BITSTREAM",
-      "AMRNB_ERROR_NULL",  "AMRNB_ERROR_LAYOUT",    "AMRNB_ERROR_RESET",
-      "AMRNB_ERROR_NOT_RESET", "AMRNB_ERROR_FRAME_SIZE", "AMRNB_ERROR_MEMORY"};
-  const auto i = static_cast<unsigned>(status);
-  return i < sizeof kNames / sizeof kNames[0] ? kNames[i] : "unknown status";
+      "AMRNB_OK",              "AMRNB_ERROR_GENERAL",      "AMRNB_ERROR_BITSTREAM",
+      "AMRNB_ERROR_NULL",      "AMRNB_ERROR_LAYOUT",       "AMRNB_ERROR_RESET",
+      "AMRNB_ERROR_NOT_RESET", "AMRNB_ERROR_FRAME_SIZE",   "AMRNB_ERROR_MEMORY",
+      "AMRNB_END_OF_STREAM",   "AMRNB_ERROR_OPEN",         "AMRNB_ERROR_READ",
+      "AMRNB_ERROR_SHORT_HEADER", "AMRNB_ERROR_FORMAT_TAG", "AMRNB_ERROR_KIND",
+      "AMRNB_ERROR_USAGE",     "AMRNB_ERROR_WRITE"};
+  static_assert(sizeof kNames / sizeof kNames[0] == AMRNB_ERROR_WRITE + 1, "a name for every status");
+  return status >= 0 && status <= AMRNB_ERROR_WRITE ? kNames[status] : "unknown status";
 }
 
 size_t amrnb_decoder_size(void) { return sizeof(amrnb_decoder); }
@@ -82,10 +97,11 @@ amrnb_status amrnb_init(void* memory, size_t size, amrnb_decoder** decoder) {
     return AMRNB_ERROR_MEMORY;
   }
   amrnb_decoder* d = new (memory) amrnb_decoder;
-  d->tag[0] = d->tag[1] = 0;
-  const amrnb_status status = amrnb_reset(d, AMRNB_RESET_FULL);
+  amrnb::ResetDecoder(amrnb::MR475, &d->state);
+  d->tag[0] = kTag0;
+  d->tag[1] = kTag1;
   *decoder = d;
-  return status;
+  return AMRNB_OK;
 }
 
 amrnb_status amrnb_create(amrnb_decoder** decoder) {
@@ -102,17 +118,13 @@ void amrnb_destroy(amrnb_decoder* decoder) {
   std::free(decoder);
 }
 
+// Only a decoder is reset: a block that never went through amrnb_init (and so through its
+// size and alignment checks) is refused, whichever reset is asked for.
 amrnb_status amrnb_reset(amrnb_decoder* decoder, int kind) {
   if (!decoder) return AMRNB_ERROR_NULL;
-  if (kind == AMRNB_RESET_FULL) {
-    amrnb::ResetDecoder(amrnb::MR475, &decoder->state);
-    decoder->tag[0] = kTag0;
-    decoder->tag[1] = kTag1;
-    return AMRNB_OK;
-  }
-  if (kind != AMRNB_RESET_PARTIAL) return AMRNB_ERROR_RESET;
-  if (!IsDecoder(decoder)) return AMRNB_ERROR_NOT_RESET;  // a partial reset keeps garbage
-  amrnb::ResetDecoder(amrnb::MRDTX, &decoder->state);
+  if (kind != AMRNB_RESET_FULL && kind != AMRNB_RESET_PARTIAL) return AMRNB_ERROR_RESET;
+  if (!IsDecoder(decoder)) return AMRNB_ERROR_NOT_RESET;
+  amrnb::ResetDecoder(kind == AMRNB_RESET_FULL ? amrnb::MR475 : amrnb::MRDTX, &decoder->state);
   return AMRNB_OK;
 }
 
