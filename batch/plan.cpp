@@ -168,7 +168,18 @@ bool PlanTasks(const Options& options, std::vector<Task>* tasks, std::string* er
   for (const Task& task : *tasks) {
     if (task.outcome == Outcome::kPending) sources.insert(Resolved(task.source));
   }
-  std::map<fs::path, const Task*> outputs;
+  // Sources that would share an output are all refused: which one won would depend on names
+  // that differ only in letter case or extension.
+  std::map<fs::path, std::vector<Task*>> outputs;
+  for (Task& task : *tasks) {
+    if (task.outcome == Outcome::kPending) outputs[Resolved(task.destination)].push_back(&task);
+  }
+  for (auto& [output, sharing] : outputs) {
+    if (sharing.size() < 2) continue;
+    for (Task* task : sharing)
+      Refuse(task, 3, "its output " + Utf8(task->destination) + " is also the output of " +
+                          std::to_string(sharing.size() - 1) + " other file(s)");
+  }
   for (Task& task : *tasks) {
     if (task.outcome != Outcome::kPending) continue;
     // amrconv refuses a path argument longer than its limit before it touches a file; the
@@ -188,12 +199,6 @@ bool PlanTasks(const Options& options, std::vector<Task>* tasks, std::string* er
     const fs::path output = Resolved(task.destination);
     if (sources.count(output) != 0) {
       Refuse(&task, 3, "its output " + Utf8(task.destination) + " is a source file: refused");
-      continue;
-    }
-    auto [place, added] = outputs.emplace(output, &task);
-    if (!added) {
-      Refuse(&task, 3, "its output " + Utf8(task.destination) + " is already the output of " +
-                           place->second->name);
       continue;
     }
     // A rerun leaves alone every output that is newer than its source.

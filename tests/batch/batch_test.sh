@@ -38,9 +38,10 @@ mkdir -p "$(dirname "$long")" && cp tree/2024/01/"call 6.wav" "$long"  # path ov
 ln -s ../outside/away.wav tree/link_out.wav                           # not followed
 ln -s "2024/01/call 7.wav" tree/link_in.wav                           # followed
 ln -s ../outside tree/link_dir                                        # not walked
+cp tree/2024/01/"call 8.wav" tree/2024/dup.wav && cp tree/2024/01/"call 9.wav" tree/2024/dup.WAV  # one output
 sources=()
 while IFS= read -r -d '' f; do sources+=("${f#tree/}"); done < <(find tree \( -type f -o -type l \) \
-  ! -name link_out.wav ! -name link_dir -print0 | sort -z)
+  ! -name link_out.wav ! -name link_dir ! -name 'dup.*' -print0 | sort -z)
 echo "tree: ${#sources[@]} files to convert"
 check "at least 60 files" test "${#sources[@]}" -ge 60
 
@@ -87,6 +88,8 @@ done
 check "--amr: outputs and statuses equal amrconv's" compare_run 2 amr report_amr.csv
 check "the list names every failed file" grep -q '^  status 14  2024/wrong_tag.wav$' log2.txt
 check "no link followed out of the tree" test ! -e out2/link_out.wav -a ! -e out2/link_dir
+check "two sources of one output both refused" test ! -e out2/2024/dup.wav -a \
+  "$(grep -c '^2024/dup\.\(wav\|WAV\),3,' report2.csv)" = 2
 check "frames and concealed frames reported" python3 - report2.csv <<'PY'
 import csv, sys
 rows = {r["path"]: r for r in csv.DictReader(open(sys.argv[1], encoding="utf-8"))}
