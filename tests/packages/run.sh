@@ -11,6 +11,8 @@
 set -uo pipefail
 exec </dev/null
 cd "$(dirname "$0")/../.."
+source scripts/install_deps.sh
+install_missing_packages cmake g++ dpkg-dev zip unzip man-db pkg-config g++-mingw-w64-x86-64 wine64
 root=$PWD
 kinds=("$@")
 ((${#kinds[@]})) || kinds=(deb zip source)
