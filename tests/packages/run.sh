@@ -34,8 +34,15 @@ for name in a "sous-dossier/é è"; do
     --seed 7 "$work/tree/$name.wav" >/dev/null
   build/release/app/amrconv "$work/tree/$name.wav" "$work/ref/$name.wav" 1 >/dev/null
 done
-# same_tree DIR: DIR holds exactly the reference outputs.
-same_tree() { diff -r "$work/ref" "$1" >/dev/null; }
+# Path limits differ: 120 letters é are 240 bytes, over the limit on Linux, but 120 UTF-16
+# characters, within it on Windows; 230 letters x are over both.
+mkdir -p "$work/tree/long"
+accented=$(printf 'é%.0s' $(seq 1 120)).wav ascii=$(printf 'x%.0s' $(seq 1 230)).wav
+cp "$work/tree/a.wav" "$work/tree/long/$accented" && cp "$work/tree/a.wav" "$work/tree/long/$ascii"
+# same_tree DIR: DIR holds exactly the reference outputs (the long paths aside).
+same_tree() { diff -r -x long "$work/ref" "$1" >/dev/null; }
+# reported REPORT NAME: the status column of NAME's line in a CSV report.
+reported() { grep -F "$2," "$1" | cut -d, -f2; }
 
 if [[ " ${kinds[*]} " == *" deb "* ]]; then
   echo "== deb"
@@ -61,8 +68,10 @@ if [[ " ${kinds[*]} " == *" deb "* ]]; then
   fi
   "$prefix/bin/amrconv" "$stream" "$work/installed.wav" 1 >/dev/null
   check "installed amrconv decodes a stream byte for byte" cmp -s "$expected" "$work/installed.wav"
-  "$prefix/bin/amrconv-batch" "$work/tree" "$work/deb_out" --quiet
+  "$prefix/bin/amrconv-batch" "$work/tree" "$work/deb_out" --quiet --report "$work/deb.csv"
   check "installed amrconv-batch converts a tree" same_tree "$work/deb_out"
+  check "paths over 259 bytes refused on Linux" \
+    test "$(reported "$work/deb.csv" "$accented")$(reported "$work/deb.csv" "$ascii")" = 11
   if [ "$prefix" = /usr ]; then
     check "man amrconv finds the installed page" test "$(man -w amrconv-batch)" = /usr/share/man/man1/amrconv-batch.1
     check "man page renders" sh -c 'man amrconv 2>/dev/null | grep -q "EXIT STATUS"'
@@ -97,8 +106,12 @@ if [[ " ${kinds[*]} " == *" zip "* ]]; then
   # Run from the unpacked folder, as a user who double-clicked into it would.
   (cd "$top/bin" && timeout 300 "$wine" ./amrconv.exe "$root/$stream" "$work/wine.wav" 1 >/dev/null 2>&1)
   check "amrconv.exe under Wine decodes a stream byte for byte" cmp -s "$expected" "$work/wine.wav"
-  (cd "$top/bin" && timeout 300 "$wine" ./amrconv-batch.exe "$work/tree" "$work/wine_out" --jobs 2 >"$work/wine_batch.log" 2>&1)
+  (cd "$top/bin" && timeout 300 "$wine" ./amrconv-batch.exe "$work/tree" "$work/wine_out" --jobs 2 \
+     --report "$work/wine.csv" >"$work/wine_batch.log" 2>&1)
   check "amrconv-batch.exe under Wine converts a tree with a UTF-8 name" same_tree "$work/wine_out"
+  check "Windows counts UTF-16 characters: 120 letters é converted" \
+    cmp -s "$work/ref/a.wav" "$work/wine_out/long/$accented"
+  check "Windows refuses a path over 259 characters" test "$(reported "$work/wine.csv" "$ascii")" = 1
   timeout 60 wineserver -k 2>/dev/null || true
 fi
 
