@@ -57,8 +57,9 @@ if [[ " ${kinds[*]} " == *" deb "* ]]; then
     # shellcheck disable=SC2053  # the pattern matches
     check "package holds $f" grep -q "^\./${f//\*/[^/]*}$" <<<"$contents"
   done
-  if [ "$(id -u)" = 0 ]; then
-    # Installed into this machine and removed again, as a user does.
+  if [ "$(id -u)" = 0 ] && ! dpkg-query -W -f='${Status}' amrconv 2>/dev/null | grep -q installed; then
+    # Installed into this machine and removed again, as a user does (not over an amrconv that
+    # someone installed before: that one is left alone and the package unpacked instead).
     apt-get -o DPkg::Lock::Timeout=600 install -y "./$deb" >"$work/apt.log" 2>&1
     check "apt-get install ./$(basename "$deb")" test $? = 0
     prefix=/usr
