@@ -28,8 +28,9 @@ make_deb() {
 
 make_zip() {
   install_missing_packages cmake g++-mingw-w64-x86-64 zip
-  # The DLL carries libgcc, libstdc++ and winpthread inside it, as the programs do, so the
-  # unpacked folder needs nothing beside Windows' own DLLs.
+  # The DLL is linked like the programs (the toolchain file links them statically): whatever
+  # it takes from libgcc, libstdc++ or winpthread travels inside it, so the unpacked folder
+  # needs nothing beside Windows' own DLLs (tests/packages/run.sh checks the imports).
   cmake -S . -B build/package-mingw -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
     -DCMAKE_SHARED_LINKER_FLAGS="-static -static-libgcc -static-libstdc++" "${common[@]}" >/dev/null
   cmake --build build/package-mingw -j2
