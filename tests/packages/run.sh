@@ -69,7 +69,7 @@ if [[ " ${kinds[*]} " == *" deb "* ]]; then
   fi
   "$prefix/bin/amrconv" "$stream" "$work/installed.wav" 1 >/dev/null
   check "installed amrconv decodes a stream byte for byte" cmp -s "$expected" "$work/installed.wav"
-  "$prefix/bin/amrconv-batch" "$work/tree" "$work/deb_out" --quiet --report "$work/deb.csv"
+  "$prefix/bin/amrconv-batch" "$work/tree" "$work/deb_out" --quiet --report "$work/deb.csv" 2>"$work/deb_batch.log"
   check "installed amrconv-batch converts a tree" same_tree "$work/deb_out"
   check "paths over 259 bytes refused on Linux" \
     test "$(reported "$work/deb.csv" "$accented")$(reported "$work/deb.csv" "$ascii")" = 11
@@ -77,6 +77,17 @@ if [[ " ${kinds[*]} " == *" deb "* ]]; then
     check "man amrconv finds the installed page" test "$(man -w amrconv-batch)" = /usr/share/man/man1/amrconv-batch.1
     check "man page renders" sh -c 'man amrconv 2>/dev/null | grep -q "EXIT STATUS"'
     check "pkg-config --modversion amrnbdec" test "$(pkg-config --modversion amrnbdec)" = "$version"
+    # A user's program against the installed library: through pkg-config, and through the
+    # CMake package; both decode the stream's frames to amrconv's samples.
+    { printf '#!AMR\n'; tail -c +63 "$stream"; } >"$work/dtx.amr"
+    tail -c +63 "$expected" >"$work/dtx.pcm"
+    # shellcheck disable=SC2046  # pkg-config gives a list of words
+    gcc examples/decode_amr_file.c -o "$work/pc_example" $(pkg-config --cflags --libs amrnbdec) &&
+      "$work/pc_example" "$work/dtx.amr" "$work/pc.pcm" >/dev/null
+    check "C program built with pkg-config decodes as amrconv" cmp -s "$work/dtx.pcm" "$work/pc.pcm"
+    cmake -S examples -B "$work/cmake_example" >/dev/null && cmake --build "$work/cmake_example" >/dev/null &&
+      "$work/cmake_example/decode_amr_file_cpp" "$work/dtx.amr" "$work/cm.pcm" >/dev/null
+    check "program built with find_package(amrnbdec) decodes as amrconv" cmp -s "$work/dtx.pcm" "$work/cm.pcm"
     apt-get -o DPkg::Lock::Timeout=600 remove -y --purge amrconv >>"$work/apt.log" 2>&1
     left=$(for f in $contents; do [ -f "/${f#./}" ] || [ -L "/${f#./}" ] && echo "/${f#./}"; done)
     check "removed without a file left (${left:-none})" test -z "$left"
