@@ -49,6 +49,10 @@ bool PathIdentity(const char* path, FileIdentity* identity);
 // name. Elsewhere the arguments are left as they are.
 void UseUtf8Arguments(int* argc, char*** argv);
 
+// Whether `stream` is a terminal (a console on Windows), where a progress line may redraw
+// itself, rather than a file or a pipe.
+bool IsTerminal(FILE* stream);
+
 #if defined(_WIN32)
 
 namespace platform_win32 {

@@ -1,6 +1,7 @@
 // POSIX forms of the platform services: paths are byte strings, files are told apart by
 // device and inode.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -31,3 +32,5 @@ bool PathIdentity(const char* path, FileIdentity* identity) {
 }
 
 void UseUtf8Arguments(int*, char***) {}
+
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }

@@ -122,3 +122,5 @@ void UseUtf8Arguments(int* argc, char*** argv) {
   *argc = count;
   *argv = pointers.data();
 }
+
+bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -65,5 +65,7 @@ run_stage web tests/web/run.sh
 run_stage cross-mingw scripts/cross.sh mingw
 run_stage cross-aarch64 scripts/cross.sh aarch64
 run_stage cross-s390x scripts/cross.sh s390x
+# The Debian package (installed and removed), the Windows zip under Wine and the source tarball.
+run_stage packages tests/packages/run.sh
 echo "all tests passed"
 echo "tests: $passed passed, 0 failed, $skipped skipped"
