@@ -1,0 +1,276 @@
+"""convert-tree: converts every recording under a folder into the same tree under another.
+
+    python3 -m amrnb convert-tree SOURCE_DIR DEST_DIR [--jobs N] [--scheduler ADDRESS] [--amr]
+
+Sources are the files named *.wav or *.amr (any case). Each one is converted by
+amrnb.convert, so it holds exactly what `amrconv SOURCE DESTINATION 1` (or 2 with --amr)
+writes, under the same relative path with the extension .wav (or .amr with --amr).
+
+- Workers: N local processes (--jobs, default the machine's cores), or with
+  --scheduler tcp://HOST:PORT the workers of a Dask distributed cluster, one task per file
+  (sources and destinations must then be on a filesystem that every worker sees under the
+  same paths, and every worker must import amrnb and find the library).
+- Each destination is written under a temporary name (".NAME.amrnb-part" beside it) and
+  renamed when complete: an interrupted run leaves no partial file under a final name, and a
+  rerun converts only the destinations that are missing or older than their source.
+- A file amrconv refuses is reported with its message and exit status and the run goes on;
+  the run ends with a summary and exit status 1 if any file failed.
+- Ctrl-C stops cleanly: no new file starts, the files being converted are completed, the
+  summary is printed and the exit status is 130. A second Ctrl-C exits at once.
+- On a terminal a progress bar shows files, audio hours, rate and time left; otherwise each
+  converted or failed file is one line on standard output.
+"""
+
+from __future__ import annotations
+
+import concurrent.futures
+import os
+import signal
+import sys
+import time
+from dataclasses import dataclass
+from typing import Dict, Iterator, List, Optional, TextIO
+
+import amrnb
+
+TEMP_SUFFIX = ".amrnb-part"
+SOURCE_EXTENSIONS = (".wav", ".amr")
+
+
+@dataclass(frozen=True)
+class Task:
+    relative: str     #: the source's path under SOURCE_DIR
+    source: str
+    destination: str
+
+
+def temporary_name(destination: str) -> str:
+    """Where a destination is written before it is renamed: a hidden name beside it."""
+    head, tail = os.path.split(destination)
+    return os.path.join(head, "." + tail + TEMP_SUFFIX)
+
+
+def convert_one(source: str, destination: str, event_type: int) -> Dict[str, object]:
+    """Converts one file under its temporary name, then renames it. Runs in a worker process
+    (local or Dask); returns {"status", "message", "seconds", "frames"}, status 0 on success
+    and amrconv's exit status otherwise (the temporary file is then removed)."""
+    temporary = temporary_name(destination)
+    try:
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        converted = amrnb.convert(source, temporary, event_type)
+        os.replace(temporary, destination)
+    except amrnb.AmrError as e:
+        _remove(temporary)
+        return {"status": e.status, "message": e.message, "seconds": 0.0, "frames": 0}
+    except OSError as e:
+        _remove(temporary)
+        return {"status": 3, "message": str(e), "seconds": 0.0, "frames": 0}
+    return {"status": 0, "message": "", "seconds": converted.seconds, "frames": converted.frames}
+
+
+def _remove(path: str) -> None:
+    try:
+        os.remove(path)
+    except OSError:
+        pass
+
+
+def destination_for(relative: str, amr: bool) -> str:
+    return os.path.splitext(relative)[0] + (".amr" if amr else ".wav")
+
+
+def plan(source_dir: str, dest_dir: str, amr: bool) -> Iterator[tuple]:
+    """Walks SOURCE_DIR in name order and yields (task, up_to_date) for every source; a
+    destination is up to date when it exists and is not older than its source. DEST_DIR is
+    not walked when it lies inside SOURCE_DIR."""
+    source_dir = os.path.abspath(source_dir)
+    dest_dir = os.path.abspath(dest_dir)
+    for directory, subdirs, files in os.walk(source_dir):
+        subdirs[:] = sorted(d for d in subdirs if os.path.join(directory, d) != dest_dir)
+        for name in sorted(files):
+            if not name.lower().endswith(SOURCE_EXTENSIONS) or name.endswith(TEMP_SUFFIX):
+                continue
+            source = os.path.join(directory, name)
+            relative = os.path.relpath(source, source_dir)
+            destination = os.path.join(dest_dir, destination_for(relative, amr))
+            try:
+                up_to_date = os.stat(destination).st_mtime >= os.stat(source).st_mtime
+            except OSError:
+                up_to_date = False
+            yield Task(relative, source, destination), up_to_date
+
+
+def _ignore_interrupts() -> None:
+    # Local workers finish the file they are converting; the driver decides when to stop.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+class _LocalWorkers:
+    def __init__(self, jobs: int) -> None:
+        self.slots = jobs
+        self._pool = concurrent.futures.ProcessPoolExecutor(max_workers=jobs,
+                                                            initializer=_ignore_interrupts)
+
+    def submit(self, task: Task, event_type: int):
+        return self._pool.submit(convert_one, task.source, task.destination, event_type)
+
+    def wait_any(self, futures) -> set:
+        return concurrent.futures.wait(futures, return_when=concurrent.futures.FIRST_COMPLETED).done
+
+    def stop(self, futures) -> None:
+        self._pool.shutdown(wait=True, cancel_futures=True)
+
+    def close(self) -> None:
+        self._pool.shutdown(wait=True)
+
+
+class _DaskWorkers:
+    def __init__(self, address: str) -> None:
+        import distributed  # only needed with --scheduler
+
+        self._distributed = distributed
+        self._client = distributed.Client(address)
+        workers = self._client.scheduler_info().get("workers", {})
+        self.slots = max(1, sum(w.get("nthreads", 1) for w in workers.values()))
+
+    def submit(self, task: Task, event_type: int):
+        return self._client.submit(convert_one, task.source, task.destination, event_type,
+                                   pure=False)
+
+    def wait_any(self, futures) -> set:
+        return self._distributed.wait(list(futures), return_when="FIRST_COMPLETED").done
+
+    def stop(self, futures) -> None:
+        # Tasks already running on a worker complete (and rename); the others are dropped.
+        pending = [f for f in futures if not f.done()]
+        if pending:
+            self._client.cancel(pending)
+            self._distributed.wait(pending)
+        self._client.close()
+
+    def close(self) -> None:
+        self._client.close()
+
+
+class _Report:
+    """Progress on a terminal (one redrawn line on standard error) or plain lines."""
+
+    def __init__(self, total: int, out: TextIO, err: TextIO) -> None:
+        self.total = total
+        self.out = out
+        self.err = err
+        self.bar = err.isatty()
+        self.done = self.converted = self.failed = 0
+        self.seconds = 0.0
+        self.started = time.monotonic()
+        self._drawn = 0.0
+
+    def result(self, task: Task, result: Dict[str, object]) -> None:
+        self.done += 1
+        if result["status"] == 0:
+            self.converted += 1
+            self.seconds += float(result["seconds"])
+            if not self.bar:
+                print(f"converted {task.relative} ({float(result['seconds']):.1f} s of audio)",
+                      file=self.out, flush=True)
+        else:
+            self.failed += 1
+            message = " / ".join(str(result["message"]).splitlines())
+            self._clear()
+            print(f"failed {task.relative}: status {result['status']}: {message}",
+                  file=self.out if not self.bar else self.err, flush=True)
+        self.draw()
+
+    def _clear(self) -> None:
+        if self.bar:
+            self.err.write("\r\x1b[K")
+
+    def draw(self, force: bool = False) -> None:
+        now = time.monotonic()
+        if not self.bar or (not force and now - self._drawn < 0.1 and self.done < self.total):
+            return
+        self._drawn = now
+        elapsed = max(now - self.started, 1e-6)
+        rate = self.done / elapsed
+        left = (self.total - self.done) / rate if rate > 0 else 0.0
+        width = 30
+        filled = width * self.done // max(self.total, 1)
+        self.err.write(f"\r\x1b[K[{'#' * filled}{'.' * (width - filled)}] {self.done}/{self.total} "
+                       f"files, {self.seconds / 3600:.2f} h audio, {rate:.1f} files/s, "
+                       f"{_clock(left)} left")
+        self.err.flush()
+
+    def finish(self, skipped: int, interrupted: bool) -> None:
+        if self.bar:
+            self.draw(force=True)
+            self.err.write("\n")
+        wall = time.monotonic() - self.started
+        print(f"{'interrupted: ' if interrupted else ''}{self.converted} converted, "
+              f"{skipped} skipped (up to date), {self.failed} failed, "
+              f"{self.seconds / 3600:.3f} hours of audio, {wall:.1f} s wall time", file=self.out,
+              flush=True)
+
+
+def _outcome(future) -> Dict[str, object]:
+    # A task that raised (a worker lost, amrnb missing on a worker) fails its file, not the run.
+    try:
+        return future.result()
+    except Exception as e:
+        return {"status": 1, "message": f"worker error: {e!r}", "seconds": 0.0, "frames": 0}
+
+
+def _clock(seconds: float) -> str:
+    seconds = int(seconds)
+    return f"{seconds // 3600}:{seconds // 60 % 60:02d}:{seconds % 60:02d}"
+
+
+def convert_tree(source_dir: str, dest_dir: str, amr: bool = False, jobs: Optional[int] = None,
+                 scheduler: Optional[str] = None, out: TextIO = sys.stdout,
+                 err: TextIO = sys.stderr) -> int:
+    """Converts the tree (see the module's help); returns the exit status: 0, 1 if a file
+    failed, 130 when interrupted."""
+    if not os.path.isdir(source_dir):
+        print(f"convert-tree: {source_dir} is not a folder", file=err)
+        return 2
+    tasks: List[Task] = []
+    skipped = 0
+    for task, up_to_date in plan(source_dir, dest_dir, amr):
+        if up_to_date:
+            skipped += 1
+        else:
+            tasks.append(task)
+    event_type = 2 if amr else 1
+    workers = _DaskWorkers(scheduler) if scheduler else _LocalWorkers(jobs or os.cpu_count() or 1)
+    report = _Report(len(tasks), out, err)
+    # Enough tasks in flight to keep every worker busy, few enough that a million files cost
+    # the driver no memory and Ctrl-C drops the queue at once.
+    window = 4 * workers.slots
+    in_flight: Dict[object, Task] = {}
+    queue = iter(tasks)
+    interrupted = False
+    try:
+        for task in queue:
+            in_flight[workers.submit(task, event_type)] = task
+            if len(in_flight) >= window:
+                break
+        while in_flight:
+            for future in workers.wait_any(in_flight):
+                report.result(in_flight.pop(future), _outcome(future))
+                task = next(queue, None)
+                if task is not None:
+                    in_flight[workers.submit(task, event_type)] = task
+        workers.close()
+    except KeyboardInterrupt:
+        interrupted = True
+        signal.signal(signal.SIGINT, lambda *_: os._exit(130))
+        if report.bar:
+            report.err.write("\n")
+        print("interrupted: completing the files being converted", file=err, flush=True)
+        workers.stop(in_flight)
+        for future, task in in_flight.items():
+            if future.done() and not future.cancelled():
+                report.result(task, _outcome(future))
+    report.finish(skipped, interrupted)
+    if interrupted:
+        return 130
+    return 1 if report.failed else 0
