@@ -103,6 +103,7 @@ def plan(source_dir: str, dest_dir: str, amr: bool) -> Iterator[tuple]:
 def _ignore_interrupts() -> None:
     # Local workers finish the file they are converting; the driver decides when to stop.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
 class _LocalWorkers:
@@ -114,8 +115,9 @@ class _LocalWorkers:
     def submit(self, task: Task, event_type: int):
         return self._pool.submit(convert_one, task.source, task.destination, event_type)
 
-    def wait_any(self, futures) -> set:
-        return concurrent.futures.wait(futures, return_when=concurrent.futures.FIRST_COMPLETED).done
+    def wait_any(self, futures, timeout: float) -> set:
+        return concurrent.futures.wait(futures, timeout=timeout,
+                                       return_when=concurrent.futures.FIRST_COMPLETED).done
 
     def stop(self, futures) -> None:
         self._pool.shutdown(wait=True, cancel_futures=True)
@@ -137,8 +139,12 @@ class _DaskWorkers:
         return self._client.submit(convert_one, task.source, task.destination, event_type,
                                    pure=False)
 
-    def wait_any(self, futures) -> set:
-        return self._distributed.wait(list(futures), return_when="FIRST_COMPLETED").done
+    def wait_any(self, futures, timeout: float) -> set:
+        try:
+            return self._distributed.wait(list(futures), timeout=timeout,
+                                          return_when="FIRST_COMPLETED").done
+        except TimeoutError:
+            return set()
 
     def stop(self, futures) -> None:
         # Tasks already running on a worker complete (and rename); the others are dropped.
@@ -211,6 +217,32 @@ class _Report:
               flush=True)
 
 
+class _Interrupts:
+    """Within `with`, SIGINT and SIGTERM ask the run to stop (self.signal holds the number);
+    a second one exits at once. Outside the main thread nothing is installed."""
+
+    def __init__(self) -> None:
+        self.signal = 0
+        self._previous = {}
+
+    def _handle(self, number, _frame) -> None:
+        if self.signal:
+            os._exit(128 + number)
+        self.signal = number
+
+    def __enter__(self) -> "_Interrupts":
+        try:
+            for number in (signal.SIGINT, signal.SIGTERM):
+                self._previous[number] = signal.signal(number, self._handle)
+        except ValueError:  # not the main thread
+            pass
+        return self
+
+    def __exit__(self, *exc) -> None:
+        for number, handler in self._previous.items():
+            signal.signal(number, handler)
+
+
 def _outcome(future) -> Dict[str, object]:
     # A task that raised (a worker lost, amrnb missing on a worker) fails its file, not the run.
     try:
@@ -228,7 +260,7 @@ def convert_tree(source_dir: str, dest_dir: str, amr: bool = False, jobs: Option
                  scheduler: Optional[str] = None, out: TextIO = sys.stdout,
                  err: TextIO = sys.stderr) -> int:
     """Converts the tree (see the module's help); returns the exit status: 0, 1 if a file
-    failed, 130 when interrupted."""
+    failed, 128 + the signal's number when interrupted (130 for Ctrl-C)."""
     if not os.path.isdir(source_dir):
         print(f"convert-tree: {source_dir} is not a folder", file=err)
         return 2
@@ -243,34 +275,34 @@ def convert_tree(source_dir: str, dest_dir: str, amr: bool = False, jobs: Option
     workers = _DaskWorkers(scheduler) if scheduler else _LocalWorkers(jobs or os.cpu_count() or 1)
     report = _Report(len(tasks), out, err)
     # Enough tasks in flight to keep every worker busy, few enough that a million files cost
-    # the driver no memory and Ctrl-C drops the queue at once.
+    # the driver no memory and an interrupt drops the queue at once.
     window = 4 * workers.slots
     in_flight: Dict[object, Task] = {}
     queue = iter(tasks)
-    interrupted = False
-    try:
-        for task in queue:
-            in_flight[workers.submit(task, event_type)] = task
-            if len(in_flight) >= window:
+    stop = _Interrupts()
+    with stop:
+        while not stop.signal:
+            task = next(queue, None) if len(in_flight) < window else None
+            if task is not None:
+                in_flight[workers.submit(task, event_type)] = task
+                continue
+            if not in_flight:
                 break
-        while in_flight:
-            for future in workers.wait_any(in_flight):
+            for future in workers.wait_any(in_flight, timeout=0.25):
                 report.result(in_flight.pop(future), _outcome(future))
-                task = next(queue, None)
-                if task is not None:
-                    in_flight[workers.submit(task, event_type)] = task
-        workers.close()
-    except KeyboardInterrupt:
-        interrupted = True
-        signal.signal(signal.SIGINT, lambda *_: os._exit(130))
-        if report.bar:
-            report.err.write("\n")
-        print("interrupted: completing the files being converted", file=err, flush=True)
-        workers.stop(in_flight)
-        for future, task in in_flight.items():
-            if future.done() and not future.cancelled():
-                report.result(task, _outcome(future))
+            report.draw()
+        if stop.signal:
+            if report.bar:
+                report.err.write("\n")
+            print("interrupted: completing the files being converted", file=err, flush=True)
+            workers.stop(in_flight)
+            for future, task in in_flight.items():
+                if future.done() and not future.cancelled():
+                    report.result(task, _outcome(future))
+        else:
+            workers.close()
+    interrupted = stop.signal != 0
     report.finish(skipped, interrupted)
     if interrupted:
-        return 130
+        return 128 + stop.signal
     return 1 if report.failed else 0
