@@ -4,7 +4,9 @@
 
 Sources are the files named *.wav or *.amr (any case). Each one is converted by
 amrnb.convert, so it holds exactly what `amrconv SOURCE DESTINATION 1` (or 2 with --amr)
-writes, under the same relative path with the extension .wav (or .amr with --amr).
+writes, under the same relative path with the extension .wav (or .amr with --amr). A
+"#!AMR\n" storage file, which amrconv does not read, converts as amrconv converts the same
+frames in an AMR-in-WAV file.
 
 - Workers: N local processes (--jobs, default the machine's cores), or with
   --scheduler tcp://HOST:PORT the workers of a Dask distributed cluster, one task per file
@@ -26,7 +28,10 @@ from __future__ import annotations
 import concurrent.futures
 import os
 import signal
+import struct
 import sys
+import tempfile
+import threading
 import time
 from dataclasses import dataclass
 from typing import Dict, Iterator, List, Optional, TextIO
@@ -53,11 +58,17 @@ def temporary_name(destination: str) -> str:
 def convert_one(source: str, destination: str, event_type: int) -> Dict[str, object]:
     """Converts one file under its temporary name, then renames it. Runs in a worker process
     (local or Dask); returns {"status", "message", "seconds", "frames"}, status 0 on success
-    and amrconv's exit status otherwise (the temporary file is then removed)."""
+    and amrconv's exit status otherwise (the temporary file is then removed).
+
+    amrconv reads AMR-in-WAV only; a "#!AMR\n" storage file is first wrapped, frames
+    unchanged, into a temporary AMR-in-WAV file, so that it converts as amrconv converts the
+    same frames."""
     temporary = temporary_name(destination)
+    wrapped = None
     try:
         os.makedirs(os.path.dirname(destination), exist_ok=True)
-        converted = amrnb.convert(source, temporary, event_type)
+        wrapped = _wrap_storage_file(source)
+        converted = amrnb.convert(wrapped or source, temporary, event_type)
         os.replace(temporary, destination)
     except amrnb.AmrError as e:
         _remove(temporary)
@@ -65,7 +76,25 @@ def convert_one(source: str, destination: str, event_type: int) -> Dict[str, obj
     except OSError as e:
         _remove(temporary)
         return {"status": 3, "message": str(e), "seconds": 0.0, "frames": 0}
+    finally:
+        if wrapped:
+            _remove(wrapped)
     return {"status": 0, "message": "", "seconds": converted.seconds, "frames": converted.frames}
+
+
+def _wrap_storage_file(source: str) -> Optional[str]:
+    """For a "#!AMR\n" file, the path of a temporary AMR-in-WAV file holding its frames
+    behind a 62-byte header with audio format tag 310; None for any other file."""
+    with open(source, "rb") as f:
+        if f.read(6) != b"#!AMR\n":
+            return None
+        frames = f.read()
+    header = struct.pack("<4sI4s4sIHHIIHHHI4sII4sI", b"RIFF", 54 + len(frames), b"WAVE", b"fmt ",
+                         20, 310, 1, 8000, 1600, 32, 0, 2, 0, b"fact", 4, 0, b"data", len(frames))
+    handle, path = tempfile.mkstemp(prefix="amrnb-", suffix=".wav")
+    with os.fdopen(handle, "wb") as f:
+        f.write(header + frames)
+    return path
 
 
 def _remove(path: str) -> None:
@@ -100,17 +129,26 @@ def plan(source_dir: str, dest_dir: str, amr: bool) -> Iterator[tuple]:
             yield Task(relative, source, destination), up_to_date
 
 
-def _ignore_interrupts() -> None:
+def _start_worker(driver: int) -> None:
     # Local workers finish the file they are converting; the driver decides when to stop.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
+    # A worker whose driver is gone (killed) exits at once, its file left under the temporary
+    # name: its queue would never tell it, as it holds both ends of the queue's pipe.
+    threading.Thread(target=_watch_driver, args=(driver,), daemon=True).start()
+
+
+def _watch_driver(driver: int) -> None:
+    while os.getppid() == driver:
+        time.sleep(0.5)
+    os._exit(1)
 
 
 class _LocalWorkers:
     def __init__(self, jobs: int) -> None:
         self.slots = jobs
-        self._pool = concurrent.futures.ProcessPoolExecutor(max_workers=jobs,
-                                                            initializer=_ignore_interrupts)
+        self._pool = concurrent.futures.ProcessPoolExecutor(
+            max_workers=jobs, initializer=_start_worker, initargs=(os.getpid(),))
 
     def submit(self, task: Task, event_type: int):
         return self._pool.submit(convert_one, task.source, task.destination, event_type)
