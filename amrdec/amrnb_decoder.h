@@ -36,6 +36,7 @@
 #include <cstdint>
 
 #include "amrnb_decoder_c.h"
+#include "amrnb_file.h"
 
 namespace amrnb {
 
@@ -76,6 +77,112 @@ class Decoder {
   amrnb_decoder* decoder_ = nullptr;
 };
 
+// ---- Files (amrnb_file.h) ------------------------------------------------------------------
+
+// An open AMR-in-WAV or "#!AMR\n" file, closed on destruction; move-only. Each Open* call
+// closes the file held before. A File that is not open (never opened, failed to open, moved
+// from) converts to false, and its calls return AMRNB_ERROR_NULL.
+//
+//   amrnb::File file;
+//   if (file.OpenPath("call.wav") != AMRNB_OK) ...;
+//   int16_t pcm[4000];
+//   std::size_t got;
+//   while (file.ReadPcm(pcm, 4000, &got) == AMRNB_OK && got > 0) consume(pcm, got);
+class File {
+ public:
+  File() noexcept = default;
+  ~File() { amrnb_file_close(file_); }
+  File(File&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      amrnb_file_close(file_);
+      file_ = other.file_;
+      other.file_ = nullptr;
+    }
+    return *this;
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  amrnb_status OpenPath(const char* path) noexcept {
+    Close();
+    return amrnb_file_open_path(path, &file_);
+  }
+  // The `size` bytes at `data` are not copied: they must outlive the File.
+  amrnb_status OpenMemory(const void* data, std::size_t size) noexcept {
+    Close();
+    return amrnb_file_open_memory(data, size, &file_);
+  }
+  amrnb_status OpenCallback(amrnb_read_fn read, void* user) noexcept {
+    Close();
+    return amrnb_file_open_callback(read, user, &file_);
+  }
+  void Close() noexcept {
+    amrnb_file_close(file_);
+    file_ = nullptr;
+  }
+
+  explicit operator bool() const noexcept { return file_ != nullptr; }
+  amrnb_file* get() const noexcept { return file_; }
+
+  // AMRNB_FILE_AMR_WAVE, AMRNB_FILE_STORAGE, or 0 when not open.
+  int Kind() const noexcept { return amrnb_file_kind_of(file_); }
+  amrnb_status WaveHeader(amrnb_wave_header* header) const noexcept {
+    return amrnb_file_wave_header(file_, header);
+  }
+  amrnb_status ReadFrame(uint8_t* frame, std::size_t* size, int* frame_type = nullptr) noexcept {
+    return amrnb_file_read_frame(file_, frame, size, frame_type);
+  }
+  amrnb_status ReadPcm(int16_t* pcm, std::size_t max_samples, std::size_t* samples) noexcept {
+    return amrnb_file_read_pcm(file_, pcm, max_samples, samples);
+  }
+  amrnb_status Stats(amrnb_file_stats* stats) const noexcept { return amrnb_file_get_stats(file_, stats); }
+
+ private:
+  amrnb_file* file_ = nullptr;
+};
+
+// A "#!AMR\n" storage file being written; move-only. Close() reports whether everything
+// reached the file; the destructor closes without telling.
+class StorageWriter {
+ public:
+  StorageWriter() noexcept = default;
+  ~StorageWriter() { Close(); }
+  StorageWriter(StorageWriter&& other) noexcept : writer_(other.writer_) { other.writer_ = nullptr; }
+  StorageWriter& operator=(StorageWriter&& other) noexcept {
+    if (this != &other) {
+      Close();
+      writer_ = other.writer_;
+      other.writer_ = nullptr;
+    }
+    return *this;
+  }
+  StorageWriter(const StorageWriter&) = delete;
+  StorageWriter& operator=(const StorageWriter&) = delete;
+
+  amrnb_status OpenPath(const char* path) noexcept {
+    Close();
+    return amrnb_storage_writer_open_path(path, &writer_);
+  }
+  amrnb_status OpenCallback(amrnb_write_fn write, void* user) noexcept {
+    Close();
+    return amrnb_storage_writer_open_callback(write, user, &writer_);
+  }
+  amrnb_status Write(const uint8_t* frame, std::size_t size) noexcept {
+    return amrnb_storage_writer_write(writer_, frame, size);
+  }
+  // AMRNB_OK when nothing is open.
+  amrnb_status Close() noexcept {
+    amrnb_storage_writer* writer = writer_;
+    writer_ = nullptr;
+    return writer != nullptr ? amrnb_storage_writer_close(writer) : AMRNB_OK;
+  }
+  explicit operator bool() const noexcept { return writer_ != nullptr; }
+
+ private:
+  amrnb_storage_writer* writer_ = nullptr;
+};
+
 // ---- Frame level: the program's own entry points, without argument checks ---------------
 
 // Frame types, the same values as AMRNB_FT_*. Types 9 to 14 carry no AMR-NB frame: the
@@ -113,13 +220,24 @@ enum DecodeStatus : int32_t {
 // Samples produced per frame: 160 signed 16-bit samples, 20 ms at 8000 Hz.
 inline constexpr std::size_t kFrameSamples = AMRNB_FRAME_SAMPLES;
 
-// Bytes of a frame in the storage layout as the program's AMR-in-WAV reader takes them,
-// header byte included, by frame type: the storage-format sizes, 32 for type 9 (as in the
-// recordings the program reads) and 0 for types 10 to 14, which carry no frame (the reader
-// refuses the size and moves on by the header byte alone). amrnb_storage_frame_bytes
-// answers from this table.
-inline constexpr uint8_t kStorageFrameBytes[16] = {13, 14, 16, 18, 20, 21, 27, 32,
-                                                   6,  32, 0,  0,  0,  0,  0,  1};
+// The library's one frame-size table: the bytes a frame occupies in a file, header byte
+// included, by layout (AMRNB_LAYOUT_STORAGE, AMRNB_LAYOUT_IF2) and frame type. Storage: the
+// storage-format sizes, 32 for type 9 (as in the recordings amrconv reads), and 1 for types
+// 10 to 14, which carry no frame: their header byte alone is a one-byte frame that the decoder
+// conceals as a bad frame. IF2: 1 for types 9 to 15. amrnb_frame_bytes,
+// amrnb_storage_frame_bytes, the file reader and writer (amrnb_file.h) and amrconv's reader
+// all answer from it; for types 0 to 8 it equals FrameBytes (what the decoder reads).
+inline constexpr uint8_t kFrameBytesByLayout[2][16] = {
+    {13, 14, 16, 18, 20, 21, 27, 32, 6, 32, 1, 1, 1, 1, 1, 1},
+    {13, 14, 16, 18, 19, 21, 26, 31, 6, 1, 1, 1, 1, 1, 1, 1}};
+inline constexpr const uint8_t (&kStorageFrameBytes)[16] = kFrameBytesByLayout[AMRNB_LAYOUT_STORAGE];
+
+// Frame types 10 to 14 are reserved: no AMR-NB frame follows their header byte. amrconv's
+// reader reports their size as 0 and refuses it (its status 15), then goes on with the one
+// byte, as every reader of this library does.
+inline constexpr bool IsReservedFrameType(uint32_t frame_type) {
+  return frame_type >= 10 && frame_type <= 14;
+}
 
 // Opaque memory blocks; their layout is private to the decoder. Callers only ever hold
 // pointers to them, obtained by casting memory of the sizes below.

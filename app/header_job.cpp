@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "amrdec/amrnb_file.h"
 #include "app/frame_output.h"
 #include "app/jobs.h"
 #include "app/system_io.h"
@@ -8,8 +9,31 @@
 #include "container/platform.h"
 
 namespace {
-constexpr char kAmrMagic[] = "#!AMR\n";
-constexpr size_t kAmrMagicSize = sizeof kAmrMagic - 1;
+constexpr size_t kAmrMagicSize = AMRNB_STORAGE_MAGIC_BYTES;
+
+// The library's storage writer writes the magic and the frames through this: the magic
+// straight to the destination, each frame into the frame buffer.
+struct Destination {
+  FILE* stream;
+  FrameOutput* output;
+  bool magic_written;
+  int magic_error;  // the error number the magic's write left
+};
+
+long WriteToDestination(void* user, const void* bytes, size_t size) {
+  auto* destination = static_cast<Destination*>(user);
+  if (!destination->magic_written) {
+    destination->magic_written = true;
+    ClearLastError();
+    const size_t written = std::fwrite(bytes, 1, size, destination->stream);
+    destination->magic_error = GetLastError();
+    return static_cast<long>(written);
+  }
+  FrameOutput& output = *destination->output;
+  if (!output.HasRoom(static_cast<uint32_t>(size)) && !output.Flush()) return -1;
+  std::memcpy(output.Add(static_cast<uint32_t>(size)), bytes, size);
+  return static_cast<long>(size);
+}
 }  // namespace
 
 int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
@@ -31,14 +55,17 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   // Frames go out through one buffer, with the progress text held with them until their
   // write is known; the stream is unbuffered, so the magic's write is known at once too.
   FrameOutput output(destination, kAmrMagicSize, true);
+  Destination sink{destination, &output, false, 0};
+  amrnb_storage_writer* writer = nullptr;
   auto stop = [&](int32_t result) {
+    if (writer != nullptr) amrnb_storage_writer_close(writer);
     std::fclose(destination);
     source.Close();
     return result;
   };
   ClearLastError();
-  if (std::fwrite(kAmrMagic, 1, kAmrMagicSize, destination) < kAmrMagicSize) {
-    std::printf("\n Failed to write. AMR Header. Error(%d)", GetLastError());
+  if (amrnb_storage_writer_open_callback(WriteToDestination, &sink, &writer) != AMRNB_OK) {
+    std::printf("\n Failed to write. AMR Header. Error(%d)", sink.magic_written ? sink.magic_error : GetLastError());
     std::printf("Failed to open File (%s)", source_path);
     return stop(kJobWriteFailed);
   }
@@ -57,11 +84,10 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   while (written && read_status != kReadEndOfInput && length != 0) {
     // A frame type without frames (status 15) leaves its single header byte, which is
     // copied like any frame; the next read starts at the byte after it.
-    if (!output.HasRoom(length) && !output.Flush()) {
+    if (amrnb_storage_writer_write(writer, frame, length) != AMRNB_OK) {
       written = false;
       break;
     }
-    std::memcpy(output.Add(length), frame, length);
     output.text()->push_back('.');
     ++frames;
     if ((interrupt = PendingInterrupt()) != 0) break;
@@ -78,6 +104,8 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
     std::printf("\nFailed to read AMR File");
     return stop(read_status);
   }
+  amrnb_storage_writer_close(writer);  // frees it: the frames are in the file already
+  writer = nullptr;
   ClearLastError();
   const bool closed = std::fclose(destination) == 0;
   source.Close();

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "container/byte_order.h"
 #include "container/platform.h"
 
 AMRFileHandler::~AMRFileHandler() { Close(); }
@@ -16,13 +15,7 @@ void AMRFileHandler::Close() {
 
 namespace {
 
-// Header fields as the converter prints them: 16-bit fields unsigned, 32-bit fields signed.
-unsigned Field16(const uint8_t* header, int offset) { return LoadLe16(header + offset); }
-long Field32(const uint8_t* header, int offset) {
-  return static_cast<int32_t>(LoadLe32(header + offset));
-}
-
-void PrintFourCc(const char* label_format, const uint8_t* id) {
+void PrintFourCc(const char* label_format, const char* id) {
   std::printf(label_format, id[0], id[1], id[2], id[3]);
 }
 
@@ -79,30 +72,32 @@ int32_t ReadAmrWaveHeader(FILE* stream) {
     return kReadHeaderFailed;
   }
 
-  PrintFourCc("RIFF header                           :%c%c%c%c\n", h + 0);
-  std::printf("ChunkSize                             :%ld\n", Field32(h, 4));
-  PrintFourCc("WAVE header                           :%c%c%c%c\n", h + 8);
-  PrintFourCc("FMT                                   :%c%c%c%c\n", h + 12);
-  std::printf("Subchunk1Size                         :%ld\n", Field32(h, 16));
-  std::printf("AudioFormat                           :%u\n", Field16(h, 20));
-  std::printf("Number of channels                    :%u\n", Field16(h, 22));
-  std::printf("bitsPerSample                         :%u\n", Field16(h, 34));
-  std::printf("Sampling Rate                         :%ld\n", Field32(h, 24));
-  std::printf("Number of bytes per second            :%ld\n", Field32(h, 28));
-  std::printf("blockAlign                            :%u\n", Field16(h, 32));
-  std::printf("Number of bits used                   :%u\n", Field16(h, 34));
-  std::printf("ExtraformatbytesLen                   :%u\n", Field16(h, 36));
-  std::printf("Extraformatbytes                      :%ld\n", Field32(h, 38));
-  PrintFourCc("Subchunk2ID                           :%c%c%c%c\n", h + 42);
-  std::printf("Subchunk2Size                         :%ld\n", Field32(h, 46));
-  std::printf("Format Dependant Data                 :%ld\n", Field32(h, 50));
-  PrintFourCc("Subchunk3ID                           :%c%c%c%c\n", h + 54);
-  std::printf("Subchunk3Size                         :%ld\n", Field32(h, 58));
+  // The library parses the fields: 16-bit ones unsigned, 32-bit ones signed.
+  amrnb_wave_header f;
+  const amrnb_status parsed = amrnb_parse_wave_header(h, sizeof h, &f);
+  PrintFourCc("RIFF header                           :%c%c%c%c\n", f.riff_id);
+  std::printf("ChunkSize                             :%ld\n", f.chunk_size);
+  PrintFourCc("WAVE header                           :%c%c%c%c\n", f.wave_id);
+  PrintFourCc("FMT                                   :%c%c%c%c\n", f.fmt_id);
+  std::printf("Subchunk1Size                         :%ld\n", f.fmt_size);
+  std::printf("AudioFormat                           :%u\n", f.audio_format);
+  std::printf("Number of channels                    :%u\n", f.channels);
+  std::printf("bitsPerSample                         :%u\n", f.bits_per_sample);
+  std::printf("Sampling Rate                         :%ld\n", f.sample_rate);
+  std::printf("Number of bytes per second            :%ld\n", f.byte_rate);
+  std::printf("blockAlign                            :%u\n", f.block_align);
+  std::printf("Number of bits used                   :%u\n", f.bits_per_sample);
+  std::printf("ExtraformatbytesLen                   :%u\n", f.extra_format_bytes_len);
+  std::printf("Extraformatbytes                      :%ld\n", f.extra_format_bytes);
+  PrintFourCc("Subchunk2ID                           :%c%c%c%c\n", f.fact_id);
+  std::printf("Subchunk2Size                         :%ld\n", f.fact_size);
+  std::printf("Format Dependant Data                 :%ld\n", f.fact_data);
+  PrintFourCc("Subchunk3ID                           :%c%c%c%c\n", f.data_id);
+  std::printf("Subchunk3Size                         :%ld\n", f.data_size);
   std::printf("-----------------------------------------------------------\n");
 
-  const unsigned format_tag = Field16(h, 20);
-  if (format_tag != kAmrWaveFormatTag) {
-    std::printf("\nInvalid Encoded Format(%u)", format_tag);
+  if (parsed != AMRNB_OK) {
+    std::printf("\nInvalid Encoded Format(%u)", f.audio_format);
     return kReadWrongFormat;
   }
   return kReadOk;

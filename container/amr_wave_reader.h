@@ -3,21 +3,29 @@
 #ifndef CONTAINER_AMR_WAVE_READER_H
 #define CONTAINER_AMR_WAVE_READER_H
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "amrdec/amrnb_decoder.h"
 
-inline constexpr uint32_t kAmrWaveHeaderSize = 62;
-inline constexpr uint16_t kAmrWaveFormatTag = 310;
+inline constexpr uint32_t kAmrWaveHeaderSize = AMRNB_WAVE_HEADER_BYTES;
+inline constexpr uint16_t kAmrWaveFormatTag = AMRNB_WAVE_FORMAT_TAG;
 // The largest storage-layout frame (12.2 kbit/s: header byte and 31 payload bytes).
 inline constexpr uint32_t kMaxFrameBytes = 32;
 
 // Total frame length in bytes, header byte included, by frame type (bits 6..3 of the
-// header byte). Types 10..14 have no frames of their own and are listed as 0. The decoder
-// library's table, which its storage-file helper uses too.
-inline constexpr const auto& FrameSizeTable = amrnb::kStorageFrameBytes;
+// header byte), as the reader prints and checks it: the decoder library's one frame-size
+// table (amrnb_frame_bytes), except that the reserved types 10..14, which carry no frame and
+// which the library counts as their header byte alone, are listed as 0.
+inline constexpr auto FrameSizeTable = [] {
+  std::array<uint8_t, 16> sizes{};
+  for (uint32_t type = 0; type < 16; ++type) {
+    sizes[type] = amrnb::IsReservedFrameType(type) ? 0 : amrnb::kStorageFrameBytes[type];
+  }
+  return sizes;
+}();
 
 // Status codes of the header and frame readers.
 enum ReaderStatus : int32_t {

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr uint32_t kWaveHeaderSize = 62;
+#include "amrdec/pcm_wave_header.h"
+
+inline constexpr uint32_t kWaveHeaderSize = amrnb::kPcmWaveHeaderBytes;
 inline constexpr int32_t kWaveHeaderWriteFailed = 13;
 // Most sample bytes a header can count: the RIFF size field holds the data size plus 54.
-inline constexpr uint32_t kMaxWaveDataBytes = UINT32_MAX - (kWaveHeaderSize - 8);
+inline constexpr uint32_t kMaxWaveDataBytes = amrnb::kMaxPcmWaveDataBytes;
 
 // Rewinds `stream` and writes the header for `data_bytes` bytes of samples; afterwards the
 // stream stands at offset 62. Returns 0, or kWaveHeaderWriteFailed if the write failed.
