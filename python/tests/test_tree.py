@@ -80,11 +80,12 @@ def test_interrupted_killed_and_resumed_run_converts_each_file_once(tmp_path):
     first = set(converted_names(stdout))
     assert first == tree_files(dest) and len(first) < len(wanted)
 
-    # Killed outright in the middle of files: only temporary names may be left incomplete.
-    run = convert_tree(source, dest, "--jobs", "1")
+    # The driver and its workers killed outright in the middle of a file: only temporary
+    # names may be left incomplete.
+    run = convert_tree(source, dest, "--jobs", "1", start_new_session=True)
     wait_for_outputs(run, dest, len(first) + 5)
-    run.kill()
-    run.communicate(timeout=30)  # its workers exit with it
+    os.killpg(run.pid, signal.SIGKILL)
+    run.communicate(timeout=30)
     finished = {f for f in tree_files(dest) if not f.endswith(".amrnb-part")}
     for name in finished:
         assert digest(dest / name) == wanted[name]
