@@ -158,6 +158,7 @@ class _LocalWorkers:
                                        return_when=concurrent.futures.FIRST_COMPLETED).done
 
     def stop(self, futures) -> None:
+        # Files not yet handed to a worker are dropped; those begun complete.
         self._pool.shutdown(wait=True, cancel_futures=True)
 
     def close(self) -> None:
@@ -185,12 +186,10 @@ class _DaskWorkers:
             return set()
 
     def stop(self, futures) -> None:
-        # Tasks already running on a worker complete (and rename); the others are dropped.
-        pending = [f for f in futures if not f.done()]
-        if pending:
-            self._client.cancel(pending)
-            self._distributed.wait(pending)
-        self._client.close()
+        # The scheduler hands tasks to workers ahead of time, and a cancelled task that a
+        # worker has begun still completes (and renames its file) unseen: the few in flight
+        # (four per worker thread) are waited for instead, and reported.
+        self._distributed.wait(list(futures))
 
     def close(self) -> None:
         self._client.close()
@@ -302,23 +301,25 @@ def convert_tree(source_dir: str, dest_dir: str, amr: bool = False, jobs: Option
     if not os.path.isdir(source_dir):
         print(f"convert-tree: {source_dir} is not a folder", file=err)
         return 2
-    tasks: List[Task] = []
-    skipped = 0
-    for task, up_to_date in plan(source_dir, dest_dir, amr):
-        if up_to_date:
-            skipped += 1
-        else:
-            tasks.append(task)
-    event_type = 2 if amr else 1
-    workers = _DaskWorkers(scheduler) if scheduler else _LocalWorkers(jobs or os.cpu_count() or 1)
-    report = _Report(len(tasks), out, err)
-    # Enough tasks in flight to keep every worker busy, few enough that a million files cost
-    # the driver no memory and an interrupt drops the queue at once.
-    window = 4 * workers.slots
-    in_flight: Dict[object, Task] = {}
-    queue = iter(tasks)
     stop = _Interrupts()
-    with stop:
+    with stop:  # from the start: an interrupt while the tree is walked stops the run too
+        tasks: List[Task] = []
+        skipped = 0
+        for task, up_to_date in plan(source_dir, dest_dir, amr):
+            if stop.signal:
+                break
+            if up_to_date:
+                skipped += 1
+            else:
+                tasks.append(task)
+        event_type = 2 if amr else 1
+        workers = _DaskWorkers(scheduler) if scheduler else _LocalWorkers(jobs or os.cpu_count() or 1)
+        report = _Report(len(tasks), out, err)
+        # Enough tasks in flight to keep every worker busy, few enough that a million files
+        # cost the driver no memory and an interrupt drops the queue at once.
+        window = 4 * workers.slots
+        in_flight: Dict[object, Task] = {}
+        queue = iter(tasks)
         while not stop.signal:
             task = next(queue, None) if len(in_flight) < window else None
             if task is not None:
@@ -337,8 +338,7 @@ def convert_tree(source_dir: str, dest_dir: str, amr: bool = False, jobs: Option
             for future, task in in_flight.items():
                 if future.done() and not future.cancelled():
                     report.result(task, _outcome(future))
-        else:
-            workers.close()
+        workers.close()
     interrupted = stop.signal != 0
     report.finish(skipped, interrupted)
     if interrupted:
