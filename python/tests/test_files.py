@@ -1,7 +1,11 @@
 """amrnb's file and frame calls against the amrconv program, on every conformance stream."""
 
 import io
+import os
 import random
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -160,3 +164,20 @@ def test_cut_frames_and_random_bytes_never_crash(tmp_path):
             amrnb.convert(path, tmp_path / "mine.amr", 2)
             assert (tmp_path / "mine.wav").read_bytes() == decoded_file
             assert (tmp_path / "mine.amr").read_bytes() == storage_file
+
+
+def test_installed_package_finds_its_library(tmp_path):
+    build = Path(os.environ["AMRNB_LIBRARY"]).resolve().parent.parent
+    if not (build / "cmake_install.cmake").exists():
+        pytest.skip(f"AMRNB_LIBRARY is not in a CMake build tree ({build})")
+    subprocess.run(["cmake", "--install", str(build), "--prefix", str(tmp_path)], check=True,
+                   capture_output=True)
+    environment = {k: v for k, v in os.environ.items() if k not in ("AMRNB_LIBRARY", "PYTHONPATH")}
+    environment["PYTHONPATH"] = str(tmp_path / "lib" / "python3" / "dist-packages")
+    source = CONFORMANCE / "homing.wav"
+    script = ("import amrnb, sys; s, _ = amrnb.read(sys.argv[1]); sys.stdout.buffer.write(s.tobytes()); "
+              "sys.stderr.write(amrnb._lib.lib()._name)")
+    done = subprocess.run([sys.executable, "-c", script, str(source)], env=environment,
+                          cwd=tmp_path, capture_output=True, check=True)
+    assert done.stderr.decode().startswith(environment["PYTHONPATH"] + "/amrnb/")
+    assert done.stdout == (CONFORMANCE / "homing.out.wav").read_bytes()[62:]
