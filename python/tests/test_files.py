@@ -146,6 +146,17 @@ def test_cut_frames_and_random_bytes_never_crash(tmp_path):
     files += [good[:62] + rng.randbytes(rng.randrange(0, 600)) for _ in range(30)]
     files += [rng.randbytes(rng.randrange(0, 200)) for _ in range(30)]
     files += [b"#!AMR\n" + rng.randbytes(rng.randrange(0, 300)) for _ in range(30)]
+    decoder = amrnb.Decoder()
+    for _ in range(3000):  # random frames in both layouts: samples, or AmrError for a short one
+        frame = rng.randbytes(rng.randrange(0, 40))
+        layout = rng.choice(("storage", "if2"))
+        kind = (frame[0] >> 3 if layout == "storage" else frame[0]) & 15 if frame else 15
+        needed = amrnb.frame_bytes(frame[0], layout) if kind <= 8 else 1  # 9..15: first byte
+        try:
+            samples, outcome = decoder.decode(frame, layout)
+            assert len(samples) == 160 and len(frame) >= needed
+        except amrnb.AmrError as error:
+            assert error.status == 10 and len(frame) < needed
     for index, content in enumerate(files):
         path = tmp_path / f"{index}.wav"
         path.write_bytes(content)
