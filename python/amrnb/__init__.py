@@ -66,7 +66,7 @@ FRAME_SAMPLES = _lib.FRAME_SAMPLES
 FileLike = Union[str, bytes, "os.PathLike[str]", bytearray, memoryview, BinaryIO]
 
 _DTYPES = ("int16", "float32", "float64")
-_READ_CHUNK = 1 << 20  # samples decoded per library call by read()
+_READ_CHUNK = 1 << 22  # samples decoded per library call (about 9 minutes)
 
 
 class AmrError(ValueError):
@@ -317,6 +317,18 @@ def _read_prefix(path: bytes) -> bytes:
         return b""
 
 
+def _input_bytes(file: FileLike) -> int:
+    """The input's size in bytes, where it is known without reading it (else 0)."""
+    try:
+        if isinstance(file, (str, os.PathLike)):
+            return os.path.getsize(file)
+        if isinstance(file, (bytes, bytearray, memoryview)):
+            return memoryview(file).nbytes
+    except OSError:
+        pass  # opening reports it
+    return 0
+
+
 def read(file: FileLike, dtype: str = "int16", start: int = 0,
          stop: Optional[int] = None) -> Tuple[np.ndarray, int]:
     """Decodes a file and returns (samples, 8000).
@@ -328,20 +340,29 @@ def read(file: FileLike, dtype: str = "int16", start: int = 0,
     """
     dtype = _check_dtype(dtype)
     limit = stop if stop is not None and stop >= 0 and start >= 0 else None
-    chunks = []
+    # One array, sized from the input's bytes (a frame of 13 bytes or more each: 160 samples)
+    # and grown in place when 1-byte frames make it short; only the samples written are
+    # touched, and the array is cut to them at the end.
+    capacity = (_input_bytes(file) // 13 + 1) * FRAME_SAMPLES
+    if limit is not None:
+        capacity = min(capacity, limit)
+    samples = np.empty(max(capacity, FRAME_SAMPLES), dtype=np.int16)
     total = 0
     with _Source(file) as source:
         while limit is None or total < limit:
-            size = _READ_CHUNK if limit is None else min(_READ_CHUNK, limit - total)
-            chunk = np.empty(size, dtype=np.int16)
-            got = source.read_pcm(chunk)
+            if total == len(samples):
+                samples.resize(2 * len(samples), refcheck=False)
+            end = min(len(samples), total + _READ_CHUNK)
+            if limit is not None:
+                end = min(end, limit)
+            got = source.read_pcm(samples[total:end])
             if got == 0:
                 break
-            chunks.append(chunk if got == size else chunk[:got])
             total += got
-    samples = chunks[0] if len(chunks) == 1 else np.concatenate(chunks) if chunks else \
-        np.empty(0, dtype=np.int16)
-    return _as_dtype(samples[start:stop], dtype), SAMPLE_RATE
+    samples.resize(total, refcheck=False)
+    if start or stop is not None:
+        samples = samples[start:stop]
+    return _as_dtype(samples, dtype), SAMPLE_RATE
 
 
 def blocks(file: FileLike, blocksize: int = 8000, dtype: str = "int16") -> Iterator[np.ndarray]:

@@ -142,7 +142,7 @@ def test_cut_frames_and_random_bytes_never_crash(tmp_path):
     good = (CONFORMANCE / "mixed.wav").read_bytes()
     rng = random.Random(23)
     files = [good[:62], good[:-5], good[:200] + bytes([0x50, 0x68]) + good[200:],
-             b"#!AMR\n" + good[62:-3]]
+             b"#!AMR\n" + good[62:-3], good[:62] + b"\x7c" * 3000]  # 1-byte no-data frames
     files += [good[:62] + rng.randbytes(rng.randrange(0, 600)) for _ in range(30)]
     files += [rng.randbytes(rng.randrange(0, 200)) for _ in range(30)]
     files += [b"#!AMR\n" + rng.randbytes(rng.randrange(0, 300)) for _ in range(30)]
