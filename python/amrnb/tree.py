@@ -14,11 +14,13 @@ frames in an AMR-in-WAV file.
   same paths, and every worker must import amrnb and find the library).
 - Each destination is written under a temporary name (".NAME.amrnb-part" beside it) and
   renamed when complete: an interrupted run leaves no partial file under a final name, and a
-  rerun converts only the destinations that are missing or older than their source.
+  rerun converts only the destinations that are missing or older than their source (a killed
+  run may leave temporary files; the rerun replaces them). Two runs must not write the same
+  DEST_DIR at once.
 - A file amrconv refuses is reported with its message and exit status and the run goes on;
   the run ends with a summary and exit status 1 if any file failed.
-- Ctrl-C stops cleanly: no new file starts, the files being converted are completed, the
-  summary is printed and the exit status is 130. A second Ctrl-C exits at once.
+- Ctrl-C (or SIGTERM) stops cleanly: no new file starts, the files begun are completed, the
+  summary is printed and the exit status is 130 (143). A second one exits at once.
 - On a terminal a progress bar shows files, audio hours, rate and time left; otherwise each
   converted or failed file is one line on standard output.
 """
