@@ -29,6 +29,7 @@ from __future__ import annotations
 
 import concurrent.futures
 import os
+import shutil
 import signal
 import struct
 import sys
@@ -87,15 +88,20 @@ def convert_one(source: str, destination: str, event_type: int) -> Dict[str, obj
 def _wrap_storage_file(source: str) -> Optional[str]:
     """For a "#!AMR\n" file, the path of a temporary AMR-in-WAV file holding its frames
     behind a 62-byte header with audio format tag 310; None for any other file."""
-    with open(source, "rb") as f:
-        if f.read(6) != b"#!AMR\n":
+    with open(source, "rb") as storage:
+        if storage.read(6) != b"#!AMR\n":
             return None
-        frames = f.read()
-    header = struct.pack("<4sI4s4sIHHIIHHHI4sII4sI", b"RIFF", 54 + len(frames), b"WAVE", b"fmt ",
-                         20, 310, 1, 8000, 1600, 32, 0, 2, 0, b"fact", 4, 0, b"data", len(frames))
-    handle, path = tempfile.mkstemp(prefix="amrnb-", suffix=".wav")
-    with os.fdopen(handle, "wb") as f:
-        f.write(header + frames)
+        size = min(os.fstat(storage.fileno()).st_size - 6, 0xFFFFFFFF - 54)
+        header = struct.pack("<4sI4s4sIHHIIHHHI4sII4sI", b"RIFF", 54 + size, b"WAVE", b"fmt ",
+                             20, 310, 1, 8000, 1600, 32, 0, 2, 0, b"fact", 4, 0, b"data", size)
+        handle, path = tempfile.mkstemp(prefix="amrnb-", suffix=".wav")
+        try:
+            with os.fdopen(handle, "wb") as wrapped:
+                wrapped.write(header)
+                shutil.copyfileobj(storage, wrapped)
+        except BaseException:
+            _remove(path)
+            raise
     return path
 
 
@@ -119,7 +125,7 @@ def plan(source_dir: str, dest_dir: str, amr: bool) -> Iterator[tuple]:
     for directory, subdirs, files in os.walk(source_dir):
         subdirs[:] = sorted(d for d in subdirs if os.path.join(directory, d) != dest_dir)
         for name in sorted(files):
-            if not name.lower().endswith(SOURCE_EXTENSIONS) or name.endswith(TEMP_SUFFIX):
+            if not name.lower().endswith(SOURCE_EXTENSIONS):
                 continue
             source = os.path.join(directory, name)
             relative = os.path.relpath(source, source_dir)
