@@ -6,7 +6,8 @@ Sources are the files named *.wav or *.amr (any case). Each one is converted by
 amrnb.convert, so it holds exactly what `amrconv SOURCE DESTINATION 1` (or 2 with --amr)
 writes, under the same relative path with the extension .wav (or .amr with --amr). A
 "#!AMR\n" storage file, which amrconv does not read, converts as amrconv converts the same
-frames in an AMR-in-WAV file.
+frames in an AMR-in-WAV file. Of two sources with one destination (a.wav and a.amr) the
+second in name order fails.
 
 - Workers: N local processes (--jobs, default the machine's cores), or with
   --scheduler tcp://HOST:PORT the workers of a Dask distributed cluster, one task per file
@@ -312,17 +313,25 @@ def convert_tree(source_dir: str, dest_dir: str, amr: bool = False, jobs: Option
     stop = _Interrupts()
     with stop:  # from the start: an interrupt while the tree is walked stops the run too
         tasks: List[Task] = []
+        clashes: List[tuple] = []  # a.wav and a.amr would both write a.wav: the second fails
+        first_source: Dict[str, str] = {}
         skipped = 0
         for task, up_to_date in plan(source_dir, dest_dir, amr):
             if stop.signal:
                 break
-            if up_to_date:
+            if task.destination in first_source:
+                clashes.append((task, first_source[task.destination]))
+            elif up_to_date:
                 skipped += 1
             else:
                 tasks.append(task)
+            first_source.setdefault(task.destination, task.relative)
         event_type = 2 if amr else 1
         workers = _DaskWorkers(scheduler) if scheduler else _LocalWorkers(jobs or os.cpu_count() or 1)
-        report = _Report(len(tasks), out, err)
+        report = _Report(len(tasks) + len(clashes), out, err)
+        for task, other in clashes:
+            report.result(task, {"status": 1, "message": f"same destination as {other}",
+                                 "seconds": 0.0, "frames": 0})
         # Enough tasks in flight to keep every worker busy, few enough that a million files
         # cost the driver no memory and an interrupt drops the queue at once.
         window = 4 * workers.slots

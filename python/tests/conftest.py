@@ -31,3 +31,8 @@ def run_amrconv(source, destination, event_type):
     done = subprocess.run([str(AMRCONV), str(source), str(destination), str(event_type)],
                           capture_output=True, stdin=subprocess.DEVNULL)
     return done.returncode, done.stdout.decode("utf-8", "replace")
+
+
+def pytest_configure(config):
+    # Debian's tornado warns about its own event-loop calls inside distributed.
+    config.addinivalue_line("filterwarnings", "ignore::DeprecationWarning:tornado.*")

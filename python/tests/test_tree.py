@@ -15,8 +15,9 @@ from conftest import CONFORMANCE, STREAMS, run_amrconv
 
 def make_tree(root, repeat=1):
     """Every conformance stream in three nested folders (45 files; with `repeat`, each one's
-    frames repeated) and one as a "#!AMR\n" file, a damaged recording and a file that is not
-    a recording. Returns {destination path without extension: AMR-in-WAV file amrconv reads}."""
+    frames repeated) and one as a "#!AMR\n" file, a second source for its destination, a
+    damaged recording and a file that is not a recording. Returns {destination path without
+    extension: the AMR-in-WAV file amrconv reads for it}."""
     sources = {}
     for index, folder in enumerate(("", "calls/2024", "calls/2024/june/late")):
         (root / folder).mkdir(parents=True, exist_ok=True)
@@ -27,6 +28,7 @@ def make_tree(root, repeat=1):
             sources[os.path.join(folder, f"{name}_{index}")] = path
     (root / "calls" / "stored.amr").write_bytes(b"#!AMR\n" + path.read_bytes()[62:])
     sources["calls/stored"] = path
+    (root / "calls" / "stored.wav").write_bytes(data)  # the same destination: refused
     (root / "calls" / "damaged.wav").write_bytes(data[:50])
     (root / "calls" / "notes.txt").write_text("not a recording")
     return sources
@@ -119,8 +121,9 @@ def test_dask_cluster_converts_tree_as_amrconv(tmp_path):
         again, _ = rerun.communicate(timeout=300)
     assert run.returncode == 1, stderr
     assert "failed calls/damaged.wav: status 12: Failed to read AMR File" in stdout
-    assert f"{len(wanted)} converted, 0 skipped (up to date), 1 failed" in stdout
+    assert "failed calls/stored.wav: status 1: same destination as calls/stored.amr" in stdout
+    assert f"{len(wanted)} converted, 0 skipped (up to date), 2 failed" in stdout
     assert tree_files(dest) == set(wanted)
     for name, content in wanted.items():
         assert digest(dest / name) == content, name
-    assert f"0 converted, {len(wanted)} skipped (up to date), 1 failed" in again
+    assert f"0 converted, {len(wanted)} skipped (up to date), 2 failed" in again
