@@ -1,6 +1,7 @@
 // C++ interface of the fixed-point AMR-NB speech decoder (3GPP TS 26.073 algorithm): the
-// C interface of amrnb_decoder_c.h (all its constants included), a small owning class
-// around it, and the frame-level entry points that amrconv itself uses.
+// C interfaces of amrnb_decoder_c.h and amrnb_file.h (all their constants included), small
+// owning classes around them (Decoder, File, StorageWriter), the frame-size table, and the
+// frame-level entry points that amrconv itself uses.
 //
 //   amrnb::Decoder decoder;                         // allocates and resets one decoder
 //   if (!decoder) ...out of memory...

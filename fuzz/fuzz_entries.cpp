@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "amrdec/amrnb_decoder.h"
+#include "amrdec/amrnb_file.h"
 #include "amrdec/decoder_state.h"
 #include "amrdec/stages.h"
 #include "app/jobs.h"
@@ -195,6 +196,55 @@ int32_t RunJob(int32_t (*job)(const char*, const char*), const char* name, std::
   return status;
 }
 
+// Small deterministic generator for block and chunk sizes.
+struct Sizes {
+  uint32_t state;
+  // Mostly small sizes, now and then a frame's or a large one.
+  size_t Next() {
+    state = state * 1103515245u + 12345u;
+    const uint32_t r = state >> 8;
+    switch (r % 4) {
+      case 0: return 1 + r / 4 % 8;
+      case 1: return 1 + r / 4 % 200;
+      case 2: return 160 * (1 + r / 4 % 3);
+      default: return 1 + r / 4 % 20000;
+    }
+  }
+};
+
+struct ChunkedInput {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+  Sizes chunks;
+  static long Read(void* user, void* buffer, size_t room) {
+    auto* in = static_cast<ChunkedInput*>(user);
+    const size_t n = std::min({room, in->chunks.Next(), in->size - in->pos});
+    std::memcpy(buffer, in->data + in->pos, n);
+    in->pos += n;
+    return static_cast<long>(n);
+  }
+};
+
+// Decodes an open file in blocks of random sizes into `pcm`; returns the last status, or
+// sets `fault`.
+amrnb_status DecodeInBlocks(amrnb_file* file, Sizes blocks, std::vector<int16_t>* pcm, std::string* fault) {
+  amrnb_status status;
+  size_t got = 0;
+  bool ended = false;
+  do {
+    const size_t block = blocks.Next();
+    Block out(block * sizeof(int16_t));  // exactly the block: a write past it is reported
+    status = amrnb_file_read_pcm(file, reinterpret_cast<int16_t*>(out.bytes), block, &got);
+    if (got > block) *fault = "read_pcm stored more samples than asked for";
+    if (status == AMRNB_OK && ended && got > 0) *fault = "samples after a short block";
+    ended = ended || got < block;
+    const auto* samples = reinterpret_cast<const int16_t*>(out.bytes);
+    pcm->insert(pcm->end(), samples, samples + std::min(got, block));
+  } while (status == AMRNB_OK && got > 0 && fault->empty());
+  return status;
+}
+
 }  // namespace
 
 std::string DecodeFrames(const uint8_t* data, size_t size) {
@@ -330,6 +380,66 @@ std::string Jobs(const uint8_t* data, size_t size) {
     }
   }
   return {};
+}
+
+std::string FileReader(const uint8_t* data, size_t size) {
+  if (size < 2) return {};
+  const Sizes blocks{data[0] * 2654435761u};
+  ChunkedInput input{data + 2, size - 2, 0, Sizes{data[1] * 40503u + 1}};
+  const uint8_t* file_bytes = data + 2;
+  const size_t file_size = size - 2;
+
+  amrnb_file* memory = nullptr;
+  amrnb_file* chunked = nullptr;
+  amrnb_file* frames = nullptr;
+  const amrnb_status opened = amrnb_file_open_memory(file_bytes, file_size, &memory);
+  if (amrnb_file_open_callback(ChunkedInput::Read, &input, &chunked) != opened) return "memory and callback open differently";
+  if (amrnb_file_open_memory(file_bytes, file_size, &frames) != opened) return "a second open differs";
+  if (opened != AMRNB_OK) {
+    if (memory != nullptr || chunked != nullptr || frames != nullptr) return "a failed open left a file";
+    return {};
+  }
+  std::string fault;
+  std::vector<int16_t> from_memory, from_callback;
+  const amrnb_status a = DecodeInBlocks(memory, blocks, &from_memory, &fault);
+  const amrnb_status b = DecodeInBlocks(chunked, Sizes{blocks.state ^ 0x5bd1e995u}, &from_callback, &fault);
+  amrnb_file_stats stats{};
+  amrnb_file_get_stats(memory, &stats);
+  if (fault.empty() && (a != AMRNB_OK || b != AMRNB_OK)) fault = "reading the input failed";
+  if (fault.empty() && from_memory != from_callback) fault = "memory and callback input decode differently";
+  if (fault.empty() && (stats.samples != from_memory.size() || stats.frames * kPcmFrameBytes / 2 != from_memory.size())) {
+    fault = "sample counts disagree";
+  }
+
+  // Frame by frame, decoded with the frame API: the same samples; the frames, the header and
+  // the dropped tail add up to the input.
+  size_t bytes = amrnb_file_kind_of(frames) == AMRNB_FILE_STORAGE ? AMRNB_STORAGE_MAGIC_BYTES : AMRNB_WAVE_HEADER_BYTES;
+  amrnb::Decoder decoder;
+  std::vector<int16_t> from_frames;
+  unsigned char frame[AMRNB_MAX_FRAME_BYTES];
+  size_t frame_size = 0;
+  int type = -1;
+  amrnb_status status = AMRNB_END_OF_STREAM;
+  while (fault.empty() && (status = amrnb_file_read_frame(frames, frame, &frame_size, &type)) == AMRNB_OK) {
+    if (static_cast<int>(frame_size) != amrnb_frame_bytes(frame[0], AMRNB_LAYOUT_STORAGE) || type != (frame[0] >> 3 & 15)) {
+      fault = "frame size or type not the table's";
+    }
+    if (std::memcmp(frame, file_bytes + bytes, frame_size) != 0) fault = "frame bytes differ from the input";
+    bytes += frame_size;
+    int16_t pcm[amrnb::kFrameSamples];
+    if (decoder.Decode(frame, frame_size, AMRNB_LAYOUT_STORAGE, pcm) != AMRNB_OK) fault = "frame refused by amrnb_decode";
+    from_frames.insert(from_frames.end(), pcm, pcm + amrnb::kFrameSamples);
+  }
+  amrnb_file_stats frame_stats{};
+  amrnb_file_get_stats(frames, &frame_stats);
+  if (fault.empty() && status != AMRNB_END_OF_STREAM) fault = "read_frame ended with a failure";
+  if (fault.empty() && bytes + frame_stats.dropped_tail_bytes != file_size) fault = "frames do not add up to the input";
+  if (fault.empty() && frame_stats.dropped_tail_bytes >= AMRNB_MAX_FRAME_BYTES) fault = "dropped tail longer than a frame";
+  if (fault.empty() && from_frames != from_memory) fault = "read_pcm and the frame API decode differently";
+  amrnb_file_close(memory);
+  amrnb_file_close(chunked);
+  amrnb_file_close(frames);
+  return fault;
 }
 
 }  // namespace fuzzentry

@@ -28,6 +28,13 @@ std::string Unpack(const uint8_t* data, size_t size);
 // no file descriptor is left open.
 std::string Jobs(const uint8_t* data, size_t size);
 
+// Byte 0 seeds the block sizes, byte 1 the callback's chunk sizes; the rest is a file for the
+// library's reader (amrnb_file.h). It is opened from memory and through a read callback that
+// delivers it in random chunks, decoded in random block sizes, and read frame by frame: the
+// statuses and samples must agree, each sample block must be full but at the end, and the
+// frames, the header and the dropped tail must add up to the input.
+std::string FileReader(const uint8_t* data, size_t size);
+
 }  // namespace fuzzentry
 
 #endif  // FUZZ_FUZZ_ENTRIES_H

@@ -4,7 +4,7 @@
 set -euo pipefail
 gen=$1
 cd "$(dirname "$0")"
-rm -rf corpus && mkdir -p corpus/jobs corpus/decode_frames corpus/unpack
+rm -rf corpus && mkdir -p corpus/jobs corpus/decode_frames corpus/unpack corpus/file_reader
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -30,6 +30,13 @@ for f in mixed events; do
   for layout in 0 1; do
     { printf "\\x0$layout"; tail -c +63 "corpus/jobs/$f.wav"; } > "corpus/decode_frames/${f}_$layout"
   done
+done
+
+# Files for the file reader: two seed bytes (block and chunk sizes), then an AMR-in-WAV source
+# or the "#!AMR\n" file of its frames.
+for f in mixed events; do
+  { printf '\x03\x07'; cat "corpus/jobs/$f.wav"; } > "corpus/file_reader/${f}_wav"
+  { printf '\x09\x01#!AMR\n'; tail -c +63 "corpus/jobs/$f.wav"; } > "corpus/file_reader/${f}_amr"
 done
 
 # Single frames for the unpackers: one of each frame type with a payload, storage layout.

@@ -9,7 +9,7 @@ exec </dev/null
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 build=${AMRCONV_FUZZ_BUILD_DIR:-build/fuzz}
-targets=(decode_frames unpack jobs)
+targets=(decode_frames unpack jobs file_reader)
 
 source scripts/install_deps.sh
 install_missing_packages "${fuzz_packages[@]}"

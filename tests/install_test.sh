@@ -23,10 +23,10 @@ log cmake -S "$source_dir" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_S
 log cmake --build "$work/build" --parallel 2
 log cmake --install "$work/build" --prefix "$prefix"
 
-# The program, the package files and the headers are used below; only the public two are installed.
+# The program, the package files and the headers are used below; only the public three are installed.
 libdir=$prefix/lib
-[[ $(ls "$prefix/include/amrdec") == $'amrnb_decoder.h\namrnb_decoder_c.h' ]] \
-  || fail "headers other than the public two installed: $(ls "$prefix/include/amrdec")"
+[[ $(ls "$prefix/include/amrdec") == $'amrnb_decoder.h\namrnb_decoder_c.h\namrnb_file.h' ]] \
+  || fail "headers other than the public three installed: $(ls "$prefix/include/amrdec")"
 
 if [[ $part == shared ]]; then
   lib=$(readlink -f "$libdir/libamrnbdec.so")
@@ -42,14 +42,30 @@ amrnb::ResetDecoder(int, amrnb::DecoderState*)
 amrnb::kDecoderScratchSize
 amrnb::kDecoderStateSize
 amrnb_conceal
+amrnb_convert_file
 amrnb_create
 amrnb_decode
 amrnb_decoder_size
 amrnb_destroy
+amrnb_file_close
+amrnb_file_get_stats
+amrnb_file_kind_of
+amrnb_file_open_callback
+amrnb_file_open_memory
+amrnb_file_open_path
+amrnb_file_read_frame
+amrnb_file_read_pcm
+amrnb_file_wave_header
+amrnb_frame_bytes
 amrnb_init
+amrnb_parse_wave_header
 amrnb_reset
 amrnb_status_name
 amrnb_storage_frame_bytes
+amrnb_storage_writer_close
+amrnb_storage_writer_open_callback
+amrnb_storage_writer_open_path
+amrnb_storage_writer_write
 amrnb_version
 EOF
   diff "$work/public" "$work/exported" || fail "exported symbols differ from the public interface (< missing, > extra)"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The public headers compile alone: the C header as C89 to C17 (and as C++), the C++ header
+# The public headers compile alone: the C headers as C89 to C17 (and as C++), the C++ header
 # at C++17 and C++20, and a C++14 user of the C++ header gets a clear error. With GCC, and
 # with clang where it is installed.
 #   public_headers_test.sh INCLUDE_DIR    (the directory that holds amrdec/)
@@ -11,12 +11,14 @@ checked=0
 for cc in gcc clang; do
   command -v "$cc" >/dev/null || { echo "$cc not installed: skipped"; continue; }
   cxx=${cc/gcc/g++}; cxx=${cxx/clang/clang++}
-  for std in c89 c99 c11 c17; do
-    echo '#include <amrdec/amrnb_decoder_c.h>' | "$cc" -x c -std=$std "${flags[@]}" - \
-      || fail "$cc: amrnb_decoder_c.h does not compile as $std"
+  for header in amrnb_decoder_c.h amrnb_file.h; do
+    for std in c89 c99 c11 c17; do
+      echo "#include <amrdec/$header>" | "$cc" -x c -std=$std "${flags[@]}" - \
+        || fail "$cc: $header does not compile as $std"
+    done
+    echo "#include <amrdec/$header>" | "$cxx" -x c++ -std=c++98 "${flags[@]}" - \
+      || fail "$cxx: $header does not compile as C++98"
   done
-  echo '#include <amrdec/amrnb_decoder_c.h>' | "$cxx" -x c++ -std=c++98 "${flags[@]}" - \
-    || fail "$cxx: amrnb_decoder_c.h does not compile as C++98"
   for std in c++17 c++20; do
     echo '#include <amrdec/amrnb_decoder.h>' | "$cxx" -x c++ -std=$std "${flags[@]}" - \
       || fail "$cxx: amrnb_decoder.h does not compile as $std"
