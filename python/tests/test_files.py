@@ -181,6 +181,9 @@ def test_installed_package_finds_its_library(tmp_path):
     build = Path(os.environ["AMRNB_LIBRARY"]).resolve().parent.parent
     if not (build / "cmake_install.cmake").exists():
         pytest.skip(f"AMRNB_LIBRARY is not in a CMake build tree ({build})")
+    if "AMRCONV_INSTALL_PROGRAM:BOOL=ON" in (build / "CMakeCache.txt").read_text():
+        subprocess.run(["cmake", "--build", str(build), "--target", "amrconv"], check=True,
+                       capture_output=True)  # installed with the library
     subprocess.run(["cmake", "--install", str(build), "--prefix", str(tmp_path)], check=True,
                    capture_output=True)
     environment = {k: v for k, v in os.environ.items() if k not in ("AMRNB_LIBRARY", "PYTHONPATH")}
