@@ -58,7 +58,8 @@ def bench_read(program, stream, work, runs) -> None:
     for name in walls:
         summary(name, walls[name], cpus[name], seconds)
     median = statistics.median
-    print(f"amrnb.read / amrconv: wall best {min(walls['amrnb.read']) / min(walls['amrconv']):.2f}, "
+    best = min(walls["amrnb.read"]) / min(walls["amrconv"])
+    print(f"amrnb.read / amrconv: wall best {best:.2f}, "
           f"median {median(walls['amrnb.read']) / median(walls['amrconv']):.2f}; "
           f"CPU median {median(cpus['amrnb.read']) / median(cpus['amrconv']):.2f}")
     print(f"load average after: {load()}")

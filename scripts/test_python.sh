@@ -11,7 +11,8 @@ install_missing_packages python3-numpy python3-pytest python3-distributed
 cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
   -DAMRCONV_BUILD_TESTS=OFF -DAMRCONV_BUILD_BENCH=OFF -DAMRCONV_INSTALL_PROGRAM=OFF >/dev/null
 cmake --build build/shared -j2 --target amrnbdec
-[ -f build/release/CMakeCache.txt ] || cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+[ -f build/release/CMakeCache.txt ] ||
+  cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j2 --target amrconv
 
 mkdir -p build/python

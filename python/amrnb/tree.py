@@ -327,7 +327,10 @@ def convert_tree(source_dir: str, dest_dir: str, amr: bool = False, jobs: Option
                 tasks.append(task)
             first_source.setdefault(task.destination, task.relative)
         event_type = 2 if amr else 1
-        workers = _DaskWorkers(scheduler) if scheduler else _LocalWorkers(jobs or os.cpu_count() or 1)
+        if scheduler:
+            workers = _DaskWorkers(scheduler)
+        else:
+            workers = _LocalWorkers(jobs or os.cpu_count() or 1)
         report = _Report(len(tasks) + len(clashes), out, err)
         for task, other in clashes:
             report.result(task, {"status": 1, "message": f"same destination as {other}",

@@ -189,8 +189,8 @@ def test_installed_package_finds_its_library(tmp_path):
     environment = {k: v for k, v in os.environ.items() if k not in ("AMRNB_LIBRARY", "PYTHONPATH")}
     environment["PYTHONPATH"] = str(tmp_path / "lib" / "python3" / "dist-packages")
     source = CONFORMANCE / "homing.wav"
-    script = ("import amrnb, sys; s, _ = amrnb.read(sys.argv[1]); sys.stdout.buffer.write(s.tobytes()); "
-              "sys.stderr.write(amrnb._lib.lib()._name)")
+    script = ("import amrnb, sys; s, _ = amrnb.read(sys.argv[1]); "
+              "sys.stdout.buffer.write(s.tobytes()); sys.stderr.write(amrnb._lib.lib()._name)")
     done = subprocess.run([sys.executable, "-c", script, str(source)], env=environment,
                           cwd=tmp_path, capture_output=True, check=True)
     assert done.stderr.decode().startswith(environment["PYTHONPATH"] + "/amrnb/")
