@@ -10,7 +10,9 @@ cross_packages=(cmake g++ googletest libgtest-dev)
 declare -A cross_target_packages=([mingw]="g++-mingw-w64-x86-64 wine64" [aarch64]="g++-aarch64-linux-gnu qemu-user"
                                   [s390x]="g++-s390x-linux-gnu qemu-user")
 install_missing_packages() {
-  local wanted=(cmake g++ clang pkg-config libgtest-dev libbenchmark-dev) missing=() pkg
+  # Debian's python3 packages serve the Python package's tests (scripts/test_python.sh).
+  local wanted=(cmake g++ clang pkg-config libgtest-dev libbenchmark-dev python3-numpy python3-pytest
+                python3-distributed) missing=() pkg
   if (($# > 0)); then wanted=("$@"); fi
   for pkg in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

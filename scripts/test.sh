@@ -60,6 +60,8 @@ run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DAMRCONV_SANITIZE=ON
 # byte for byte against the SSE2 build's.
 run_build build/scalar -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SIMD=OFF
 run_stage scalar-outputs scripts/compare_outputs.sh build/scalar/compare build/scalar/app/amrconv
+# The Python package against amrconv, on the shared library (build/shared).
+run_stage python scripts/test_python.sh
 run_stage web tests/web/run.sh
 # Cross builds, their test suites under Wine and qemu-user, and their outputs against x86-64's.
 run_stage cross-mingw scripts/cross.sh mingw
