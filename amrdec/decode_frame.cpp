@@ -1,5 +1,6 @@
 // Per-frame entry of the decoder: unpacking, frame type to mode and receive type mapping,
-// decoder homing (3GPP TS 26.073), then the core, the post-filter and the output high-pass.
+// decoder homing (3GPP TS 26.073), then the core, which ends with the frame's filters (the
+// post-filter and the output high-pass among them) in the build's schedule.
 #include <algorithm>
 #include <cstdint>
 
@@ -8,12 +9,19 @@
 #include "stages.h"
 #include "tables/tables.h"
 #include "trace.h"
+#include "vector_kernels.h"
 
 namespace amrnb {
 
 namespace {
 
 constexpr int16_t EHF_MASK = 0x0008;  // output sample of a frame answered by the homing test
+
+// The frame's filters run interleaved where the kernels have intrinsic forms, which run the
+// output stage inside the synthesis filters' loops; with the scalar kernels, which would run
+// the same work one piece after the other, the plain serial schedule.
+constexpr Schedule kBuildSchedule =
+    &kernels::SynthesisFilter == &scalar::SynthesisFilter ? Schedule::kSerial : Schedule::kInterleaved;
 
 // True when the first `count` parameters equal those of the mode's decoder homing frame.
 bool MatchesHomingFrame(const int16_t* parm, int32_t mode, int32_t count) {
@@ -23,8 +31,8 @@ bool MatchesHomingFrame(const int16_t* parm, int32_t mode, int32_t count) {
 
 }  // namespace
 
-int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
-                          int16_t* output, int32_t input_layout, DecodeTrace* trace) {
+int32_t DecodeFrameScheduled(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
+                             int32_t input_layout, DecodeTrace* trace, Schedule schedule) {
   DecoderState& st = *state;
   DecoderScratch& scr = *scratch;
 
@@ -73,10 +81,7 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
   if (answered) {
     std::fill_n(output, L_FRAME, EHF_MASK);
   } else {
-    if (!Decoder_amr(scr, st, core_mode, rx, trace, output)) {
-      Post_Filter(st, core_mode, scr);
-      Post_Process(st, scr, output);
-    }
+    Decoder_amr(scr, st, core_mode, rx, trace, output, schedule);
     if (trace) {
       trace->PostFilter(st.past_gain, st.mem_pre);
       trace->Post(scr.pf_out());
@@ -101,9 +106,14 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
   return AMRNBDEC_OK;
 }
 
+int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
+                          int32_t input_layout, DecodeTrace* trace) {
+  return DecodeFrameScheduled(frame, state, scratch, output, input_layout, trace, kBuildSchedule);
+}
+
 int32_t DecodeFrame(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
                     int32_t input_layout) {
-  return DecodeFrameTraced(frame, state, scratch, output, input_layout, nullptr);
+  return DecodeFrameScheduled(frame, state, scratch, output, input_layout, nullptr, kBuildSchedule);
 }
 
 }  // namespace amrnb

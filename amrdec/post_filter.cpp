@@ -1,11 +1,10 @@
-// Formant post-filter with tilt compensation and gain control, and the output high-pass.
+// Formant post-filter with tilt compensation and gain control, and the output stage's pieces.
 //
-// Post_Filter shapes each 40-sample subframe of synthesized speech by A(z/g_num) / A(z/g_den),
+// The post-filter shapes each 40-sample subframe of synthesized speech by A(z/g_num) / A(z/g_den),
 // compensates the spectral tilt that this adds, and finds agc's step toward the energy of the
-// unfiltered speech. Post_Process then scales the result with agc's gains, removes the DC with
-// a second-order high-pass, doubles the signal and clears the three lowest bits of every output
-// sample. Comfort-noise frames run the two whole; speech frames run their pieces beside the
-// synthesis (decoder_core.cpp).
+// unfiltered speech. The output stage then scales the result with agc's gains, removes the DC
+// with a second-order high-pass, doubles the signal and clears the three lowest bits of every
+// output sample. The pieces here run in the order of either schedule of frame_filters.cpp.
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
@@ -129,16 +128,6 @@ void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k) {
   if (k == 3) std::copy_n(out + L_SUBFR - M, M, st.mem_syn_pst);
 }
 
-void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
-  PostFilterSetup(st, mode, scr);
-  for (int k = 0; k < 4; ++k) {
-    PostFilterResidual(st, scr, k);
-    int16_t* r = scr.pf_out() + k * L_SUBFR;
-    Syn_filt(scr.pf_den[k], r, r);
-    PostFilterFinish(st, scr, k);
-  }
-}
-
 void OutputBegin(const DecoderState& st, DecoderScratch& scr) {
   assert(st.past_gain >= 0 && st.past_gain <= MAX_16);
   assert(st.y1 % 4 == 0 && st.y2 % 4 == 0);  // the stored accumulators are 4 * c
@@ -178,11 +167,6 @@ void OutputStepsAlone(DecoderState& st, DecoderScratch& scr, int first, int16_t*
     OutputStepEnd(st, scr, j, out);
   }
   OutputEnd(st, scr);
-}
-
-void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
-  OutputBegin(st, scr);
-  OutputStepsAlone(st, scr, 0, out);
 }
 
 }  // namespace amrnb

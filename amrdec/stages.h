@@ -111,15 +111,11 @@ void dtx_dec(DecoderState& st, int16_t* synth, int16_t* A_t, int32_t new_state, 
 void dtx_dec_activity_update(DecoderState& st, const int32_t* lsf, const int16_t* frame);
 void A_Refl(const int16_t* a, int32_t* refl);
 
-// ---- Post-filter and output high-pass (post_filter.cpp) ----
-// The formant post-filter and tilt compensation of the frame in scr.synth() into scr.pf_out(),
-// and agc's gain step of each subframe into scr.agc_step; Post_Process applies the gains.
-void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr);
-// Post_Filter in pieces, for the speech path that runs the post-filter's synthesis of one
-// subframe beside its own synthesis of the next: the coefficients and tilts of the frame; the
-// tilt-compensated residual of subframe k into scr.pf_out(), ready for Syn_filt with
-// scr.pf_den[k]; agc's gain step of subframe k once it is filtered (and the filter memory
-// after subframe 3).
+// ---- Post-filter and output stage pieces (post_filter.cpp, output_stage.h) ----
+// Post_Filter of 3GPP TS 26.073 in pieces, which the frame's filters below run in either order:
+// the coefficients and tilts of the frame; the tilt-compensated residual of subframe k into
+// scr.pf_out(), ready for Syn_filt with scr.pf_den[k]; agc's gain step of subframe k once it
+// is filtered (and the filter memory after subframe 3).
 void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr);
 void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k);
 void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k);
@@ -128,17 +124,33 @@ void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* til
 // agc's gain step g0 for one subframe of post-filtered speech against its input (the first
 // part of agc; the output stage applies the gains), -1 when the output is silent.
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out);
-// agc's gain recursion over the frame in scr.pf_out() (scaled in place), then the output
-// high-pass into out.
-void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out);
+
+// ---- The frame's filters: synthesis, post-filter, agc and output high-pass (frame_filters.cpp) ----
+// One contract, two schedules with the same results. FrameFiltersBegin once per frame, with
+// the coefficient sets in scr.A_t; FrameFiltersSubframe for k = 0..3 in order, with the
+// subframe's synthesis excitation (speech frames; the synthesis memory in the ten samples
+// before scr.synth()) or none (comfort noise: the subframe's samples already in scr.synth());
+// FrameFiltersEnd. They write scr.synth() (speech), the post-filtered frame after agc into
+// scr.pf_out(), the 160 output samples into `out`, and the state's post-filter, agc and
+// high-pass memories. Until FrameFiltersEnd the frame's output is incomplete.
+//   kSerial: each subframe through the synthesis filter and the post-filter as it comes; at
+//     the end, subframe by subframe, agc and the output high-pass. The plain form; the
+//     scalar build uses it.
+//   kInterleaved: the synthesis of subframe k, the post-filter's synthesis of subframe k - 1
+//     and agc with the high-pass of subframe k - 2 share the same loops, so that their chains
+//     of dependent steps overlap (output_stage.h). Builds with intrinsic kernels use it.
+enum class Schedule : int32_t { kSerial, kInterleaved };
+void FrameFiltersBegin(DecoderScratch& scr, DecoderState& st, int32_t mode, Schedule schedule);
+void FrameFiltersSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t* excitation, int16_t* out,
+                          Schedule schedule);
+void FrameFiltersEnd(DecoderScratch& scr, DecoderState& st, int16_t* out, Schedule schedule);
 
 // ---- Frame synthesis core (decoder_core.cpp) ----
-// `trace`, when not null, receives the values between the stages (trace.h).
+// `trace`, when not null, receives the values between the stages (trace.h). Both paths,
+// speech and comfort noise, run the frame filters, which write the frame's output to `out`.
 class DecodeTrace;
-// Returns true when the frame was speech, whose synthesis also ran the post-filter and the
-// output stage into `out`; comfort noise leaves Post_Filter and Post_Process to the caller.
-bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
-                 int16_t* out);
+void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
+                 int16_t* out, Schedule schedule);
 
 }  // namespace amrnb
 
