@@ -50,7 +50,7 @@ int32_t TiltFromResponse(const int16_t* g) {
 }  // namespace
 
 // Tilt_factor of the four subframes at once: the four response filters run side by side.
-void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
+void TiltFactors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
   alignas(16) int16_t buf[4][kResponseBuf] = {};
   const int16_t* a[4];
   const int16_t* x[4];
@@ -73,12 +73,12 @@ void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* til
 
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out) {
   int32_t exp_out = 0;
-  const int32_t gain_out = agc_norm_energy(sig_out, 1, &exp_out);
+  const int32_t gain_out = AgcNormEnergy(sig_out, 1, &exp_out);
   if (gain_out == 0) return -1;
 
   // g0 = 0.1 * sqrt(energy in / energy out): the per-sample step toward the target gain.
   int32_t exp_in = 0;
-  const int32_t gain_in = agc_norm_energy(sig_in, 0, &exp_in);
+  const int32_t gain_in = AgcNormEnergy(sig_in, 0, &exp_in);
   if (gain_in == 0) return 0;
   const int32_t q = div_s(gain_out, gain_in);
   const int32_t sh = 7 + exp_in - exp_out;
@@ -110,7 +110,7 @@ void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   }
   // The tilt of each subframe depends on its coefficients alone (the impulse response of
   // num / den, as Tilt_factor forms it), so all four are found first.
-  Tilt_factors(scr.pf_num, scr.pf_den, scr.pf_tilt);
+  TiltFactors(scr.pf_num, scr.pf_den, scr.pf_tilt);
 }
 
 void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k) {

@@ -1,7 +1,9 @@
 // Internal declarations of every decoder stage routine, shared by the stage files and tests.
-// Routine names are those of 3GPP TS 26.073; the CamelCase kernels they call over n samples
-// are in vector_kernels.h. Scalar values are int32_t even where their
-// range is 16 bits; signals and LP coefficients are int16_t arrays; LSF/LSP vectors are ten
+// A routine that does the work of a 3GPP TS 26.073 routine carries its name (Syn_filt,
+// D_plsf_3, sum_sq_sat); the decoder's own routines, among them the pieces it splits a 3GPP
+// routine into and its fast forms, are CamelCase (PostFilterSetup, AgcStep, MedianOf,
+// TiltFactors), as are the kernels they call over n samples (vector_kernels.h). Scalar values
+// are int32_t even where their range is 16 bits; signals and LP coefficients are int16_t arrays; LSF/LSP vectors are ten
 // int32_t values; an LP coefficient set is a1..a10 in Q12 (a0 = 4096 implicit).
 #ifndef AMRDEC_STAGES_H
 #define AMRDEC_STAGES_H
@@ -20,7 +22,7 @@ int32_t sum_sq_sat(int32_t n, const int16_t* x);
 int32_t energy_old(const int16_t* x);  // 40 samples
 // Energy measure of the gain controls agc and agc2 over 40 samples, normalised with `headroom`
 // bits left free: returns its rounded high 16 bits (0 for silence), the shift in *exp.
-int32_t agc_norm_energy(const int16_t* x, int32_t headroom, int32_t* exp);
+int32_t AgcNormEnergy(const int16_t* x, int32_t headroom, int32_t* exp);
 int32_t Inv_sqrt(int32_t x);
 void Log2(int32_t x, int32_t* exponent, int32_t* fraction);
 void Log2_norm(int32_t x, int32_t e, int32_t* exponent, int32_t* fraction);
@@ -41,7 +43,7 @@ void Lsp_mix_quarter(const int32_t* old_lsp, const int32_t* new_lsp, int32_t* ou
 void build_CN_code(int32_t amplitude, int32_t* seed, int16_t* code);
 int32_t pseudonoise(int32_t* shift_reg, int32_t no_bits);
 // Median of n (odd, at most 9) gains or energies by partial selection.
-int32_t median_n(const int32_t* x, int32_t n);
+int32_t MedianOf(const int32_t* x, int32_t n);
 
 // ---- Bitstream unpacking (unpack.cpp) ----
 int32_t UnpackStorageFrame(const uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
@@ -88,7 +90,7 @@ void ec_gain_pitch_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_
 int32_t ec_gain_code(DecoderState& st, int32_t state);
 void ec_gain_code_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_t* gain_code);
 // Cb_gain_average's relative distance of the LSFs from their long-term mean, Q13, saturated.
-int32_t lsf_mean_distance(const int32_t* lsf, const int32_t* mean);
+int32_t LsfMeanDistance(const int32_t* lsf, const int32_t* mean);
 int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const int32_t* lsp,
                         const int32_t* lspAver, int32_t bfi, int32_t prev_bf, int32_t pdfi,
                         int32_t prev_pdf, int32_t inBackgroundNoise, int32_t voicedHangover);
@@ -120,7 +122,7 @@ void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr);
 void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k);
 void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k);
 // Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
-void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
+void TiltFactors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
 // agc's gain step g0 for one subframe of post-filtered speech against its input (the first
 // part of agc; the output stage applies the gains), -1 when the output is silent.
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out);
