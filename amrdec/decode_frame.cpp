@@ -9,7 +9,6 @@
 #include "stages.h"
 #include "tables/tables.h"
 #include "trace.h"
-#include "vector_kernels.h"
 
 namespace amrnb {
 
@@ -17,11 +16,14 @@ namespace {
 
 constexpr int16_t EHF_MASK = 0x0008;  // output sample of a frame answered by the homing test
 
-// The frame's filters run interleaved where the kernels have intrinsic forms, which run the
-// output stage inside the synthesis filters' loops; with the scalar kernels, which would run
-// the same work one piece after the other, the plain serial schedule.
-constexpr Schedule kBuildSchedule =
-    &kernels::SynthesisFilter == &scalar::SynthesisFilter ? Schedule::kSerial : Schedule::kInterleaved;
+// The frame's filters in the plain serial schedule in the scalar-kernel build (AMRCONV_SIMD=OFF),
+// interleaved where the build may use intrinsic kernels, which run the output stage inside the
+// synthesis filters' loops.
+#ifdef AMRCONV_NO_SIMD
+constexpr Schedule kBuildSchedule = Schedule::kSerial;
+#else
+constexpr Schedule kBuildSchedule = Schedule::kInterleaved;
+#endif
 
 // True when the first `count` parameters equal those of the mode's decoder homing frame.
 bool MatchesHomingFrame(const int16_t* parm, int32_t mode, int32_t count) {

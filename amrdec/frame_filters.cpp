@@ -1,6 +1,7 @@
-// The frame's filters, after the core has the excitations (speech) or the samples (comfort
-// noise): the synthesis filter, the formant post-filter, agc and the output high-pass, in one of
-// two schedules with the same results (stages.h has the contract).
+// The frame's filters, fed subframe by subframe by the core with the excitation (speech) or
+// with the samples already synthesized (comfort noise): the synthesis filter, the formant
+// post-filter, agc and the output high-pass, in one of two schedules with the same results
+// (stages.h has the contract).
 //
 // The serial schedule is the plain form: each filter over a subframe in turn, one sample after
 // the other. The interleaved schedule runs the same filters three subframes deep in shared loops

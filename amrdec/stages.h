@@ -140,7 +140,7 @@ int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out);
 //     scalar build uses it.
 //   kInterleaved: the synthesis of subframe k, the post-filter's synthesis of subframe k - 1
 //     and agc with the high-pass of subframe k - 2 share the same loops, so that their chains
-//     of dependent steps overlap (output_stage.h). Builds with intrinsic kernels use it.
+//     of dependent steps overlap (output_stage.h). The other builds use it.
 enum class Schedule : int32_t { kSerial, kInterleaved };
 void FrameFiltersBegin(DecoderScratch& scr, DecoderState& st, int32_t mode, Schedule schedule);
 void FrameFiltersSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t* excitation, int16_t* out,
