@@ -34,7 +34,7 @@ struct Blocks {
 };
 
 // What differs between the two blocks after a frame, empty when nothing: the output, the two
-// frames the contract writes, then the state by field (the filters' own memories by name).
+// frames the contract writes, then the first byte of the state (offsetof tells its field).
 std::string Difference(const Blocks& a, const Blocks& b) {
   auto first = [](const int16_t* x, const int16_t* y, int n) {
     return static_cast<int>(std::mismatch(x, x + n, y).first - x);
@@ -44,20 +44,8 @@ std::string Difference(const Blocks& a, const Blocks& b) {
   }
   if (int i = first(a.scr.synth(), b.scr.synth(), L_FRAME); i < L_FRAME) return "synth sample " + std::to_string(i);
   if (int i = first(a.scr.pf_out(), b.scr.pf_out(), L_FRAME); i < L_FRAME) return "post-filtered sample " + std::to_string(i);
-  const struct {
-    const char* name;
-    size_t offset, size;
-  } named[] = {
-      {"mem_syn_pst", offsetof(DecoderState, mem_syn_pst), sizeof a.st.mem_syn_pst},
-      {"mem_pre", offsetof(DecoderState, mem_pre), sizeof a.st.mem_pre},
-      {"past_gain", offsetof(DecoderState, past_gain), sizeof a.st.past_gain},
-      {"high-pass memory x2 x1 y2 y1", offsetof(DecoderState, x2), 4 * sizeof a.st.x2},
-  };
   const auto* x = reinterpret_cast<const unsigned char*>(&a.st);
   const auto* y = reinterpret_cast<const unsigned char*>(&b.st);
-  for (const auto& f : named) {
-    if (std::memcmp(x + f.offset, y + f.offset, f.size) != 0) return std::string("state ") + f.name;
-  }
   const size_t at = static_cast<size_t>(std::mismatch(x, x + sizeof a.st, y).first - x);
   return at < sizeof a.st ? "state byte " + std::to_string(at) : "";
 }
@@ -167,17 +155,10 @@ class ExtremeInputs {
   }
   // A high-pass accumulator 4c, c within -2^28..2^28-1, often at a bound.
   int32_t Accumulator() {
-    constexpr int32_t kLow = -0x10000000, kHigh = 0x0FFFFFFF;
-    switch (gen_() % 4) {
-      case 0: return 4 * kLow;
-      case 1: return 4 * kHigh;
-      default: return 4 * (kLow + static_cast<int32_t>(gen_() % 0x20000000u));
-    }
-  }
-  int32_t Gain() {  // agc's gain in Q12
     const uint32_t kind = gen_() % 4;
-    return kind == 0 ? 0 : kind == 1 ? MAX_16 : static_cast<int32_t>(gen_() % 32768);
+    return 4 * (kind == 0 ? -0x10000000 : kind == 1 ? 0x0FFFFFFF : -0x10000000 + static_cast<int32_t>(gen_() % 0x20000000u));
   }
+  int32_t Gain() { return gen_() % 4 == 0 ? 0 : gen_() % 3 == 0 ? MAX_16 : static_cast<int32_t>(gen_() % 32768); }
   uint32_t Next() { return gen_(); }
 
  private:
