@@ -67,8 +67,8 @@ int32_t Bgn_scd(DecoderState& st, const int16_t* speech, const int32_t* ltpGainH
   if (st.bgHangover > 15) ltpLimit = LTP_LIMIT_HIGH;
 
   // Long noise: judge on all nine pitch gains (about two frames), otherwise on the last five.
-  int32_t prevVoiced = (median_n(&ltpGainHist[4], 5) > ltpLimit) ? 1 : 0;
-  if (st.bgHangover > 20) prevVoiced = (median_n(ltpGainHist, 9) > ltpLimit) ? 1 : 0;
+  int32_t prevVoiced = (MedianOf(&ltpGainHist[4], 5) > ltpLimit) ? 1 : 0;
+  if (st.bgHangover > 20) prevVoiced = (MedianOf(ltpGainHist, 9) > ltpLimit) ? 1 : 0;
 
   if (prevVoiced != 0) {
     *voicedHangover = 0;
@@ -82,7 +82,7 @@ int32_t Bgn_scd(DecoderState& st, const int16_t* speech, const int32_t* ltpGainH
 
 int32_t Ex_ctrl(int16_t* excitation, int32_t excEnergy, const int32_t* exEnergyHist,
                 int32_t voicedHangover, int32_t prevBFI, int32_t carefulFlag) {
-  int32_t avgEnergy = median_n(exEnergyHist, 9);
+  int32_t avgEnergy = MedianOf(exEnergyHist, 9);
 
   int32_t prevEnergy = (exEnergyHist[7] + exEnergyHist[8]) >> 1;
   if (exEnergyHist[8] < prevEnergy) prevEnergy = exEnergyHist[8];

@@ -16,14 +16,14 @@ constexpr int32_t PIT_MIN_MR122 = 18;  // lowest start of the MR122 relative lag
 constexpr int32_t ONE_THIRD_Q15 = 10923;  // 1/3 in Q15
 
 // Truncated integer quotient n / d for 0 <= n < d * 32768, formed with the Q15 division.
-int32_t quotient(int32_t n, int32_t d) { return div_s(n, d * 32768); }
+int32_t Quotient(int32_t n, int32_t d) { return div_s(n, d * 32768); }
 
-void clear_code(int16_t* cod) {
+void ClearCode(int16_t* cod) {
   for (int i = 0; i < L_SUBFR; ++i) cod[i] = 0;
 }
 
 // Pulse of the codebooks of MR475..MR795: a set sign bit gives +1.0, a clear one -1.0 (Q13).
-constexpr int16_t pulse_q13(int32_t sign, int32_t k) {
+constexpr int16_t PulseQ13(int32_t sign, int32_t k) {
   return ((sign >> k) & 1) ? 8191 : -8192;
 }
 
@@ -71,7 +71,7 @@ void Dec_lag6(int32_t index, int32_t pit_flag, int32_t* T0, int32_t* T0_frac) {
   if (pit_flag == 0) {
     // Absolute 9-bit lag: 17 3/6 .. 94 3/6 in sixths, then integer lags 95..143.
     if (index < 463) {
-      *T0 = quotient(index + 5, 6) + 17;
+      *T0 = Quotient(index + 5, 6) + 17;
       *T0_frac = index - 6 * *T0 + 105;
     } else {
       *T0 = index - 368;
@@ -83,7 +83,7 @@ void Dec_lag6(int32_t index, int32_t pit_flag, int32_t* T0, int32_t* T0_frac) {
   int32_t t0_min = *T0 - 5;
   if (t0_min < PIT_MIN_MR122) t0_min = PIT_MIN_MR122;
   if (t0_min + 9 > PIT_MAX) t0_min = PIT_MAX - 9;
-  const int32_t i = quotient(index + 5, 6) - 1;
+  const int32_t i = Quotient(index + 5, 6) - 1;
   *T0 = t0_min + i;
   *T0_frac = index - 6 * i - 3;
 }
@@ -116,9 +116,9 @@ void decode_2i40_9bits(int32_t subNr, int32_t sign, int32_t index, int16_t* cod)
   const int32_t j = ((index >> 6) & 1) * 8 + 2 * subNr;
   const int32_t p0 = 5 * (index & 7) + startPos[j];
   const int32_t p1 = 5 * ((index >> 3) & 7) + startPos[j + 1];
-  clear_code(cod);
-  cod[p0] = pulse_q13(sign, 0);
-  cod[p1] = pulse_q13(sign, 1);  // a second pulse on the same position replaces the first
+  ClearCode(cod);
+  cod[p0] = PulseQ13(sign, 0);
+  cod[p1] = PulseQ13(sign, 1);  // a second pulse on the same position replaces the first
 }
 
 void decode_2i40_11bits(int32_t sign, int32_t index, int16_t* cod) {
@@ -128,19 +128,19 @@ void decode_2i40_11bits(int32_t sign, int32_t index, int16_t* cod) {
   const int32_t i1 = (index >> 6) & 7;
   const int32_t p0 = 5 * i0 + 1 + 2 * j0;
   const int32_t p1 = j1 == 3 ? 5 * i1 + 4 : 5 * i1 + j1;
-  clear_code(cod);
-  cod[p0] = pulse_q13(sign, 0);
-  cod[p1] = pulse_q13(sign, 1);
+  ClearCode(cod);
+  cod[p0] = PulseQ13(sign, 0);
+  cod[p1] = PulseQ13(sign, 1);
 }
 
 void decode_3i40_14bits(int32_t sign, int32_t index, int16_t* cod) {
   const int32_t p0 = 5 * (index & 7);
   const int32_t p1 = 5 * ((index >> 4) & 7) + 1 + 2 * ((index >> 3) & 1);
   const int32_t p2 = 5 * ((index >> 8) & 7) + 2 + 2 * ((index >> 7) & 1);
-  clear_code(cod);
-  cod[p0] = pulse_q13(sign, 0);
-  cod[p1] = pulse_q13(sign, 1);
-  cod[p2] = pulse_q13(sign, 2);
+  ClearCode(cod);
+  cod[p0] = PulseQ13(sign, 0);
+  cod[p1] = PulseQ13(sign, 1);
+  cod[p2] = PulseQ13(sign, 2);
 }
 
 void decode_4i40_17bits(int32_t sign, int32_t index, int16_t* cod) {
@@ -148,11 +148,11 @@ void decode_4i40_17bits(int32_t sign, int32_t index, int16_t* cod) {
   const int32_t p1 = 5 * dgray[(index >> 3) & 7] + 1;
   const int32_t p2 = 5 * dgray[(index >> 6) & 7] + 2;
   const int32_t p3 = 5 * dgray[(index >> 10) & 7] + 3 + ((index >> 9) & 1);
-  clear_code(cod);
-  cod[p0] = pulse_q13(sign, 0);
-  cod[p1] = pulse_q13(sign, 1);
-  cod[p2] = pulse_q13(sign, 2);
-  cod[p3] = pulse_q13(sign, 3);
+  ClearCode(cod);
+  cod[p0] = PulseQ13(sign, 0);
+  cod[p1] = PulseQ13(sign, 1);
+  cod[p2] = PulseQ13(sign, 2);
+  cod[p3] = PulseQ13(sign, 3);
 }
 
 namespace {
@@ -163,7 +163,7 @@ void decompress10(int32_t value, int32_t* a, int32_t* b, int32_t* c) {
   int32_t msbs = value >> 3;
   if (msbs > 124) msbs = 124;
   const int32_t lsbs = value & 7;
-  const int32_t q = quotient(msbs, 25);
+  const int32_t q = Quotient(msbs, 25);
   const int32_t r = msbs - 25 * q;
   *a = 2 * (r % 5) + (lsbs & 1);
   *b = 2 * (r / 5) + ((lsbs >> 1) & 1);
@@ -192,7 +192,7 @@ void dec_8i40_31bits(const int16_t* index, int16_t* cod) {
   constexpr int32_t kTracks = 4;
   int32_t pos[8];
   decompress_code(index + kTracks, pos);
-  clear_code(cod);
+  ClearCode(cod);
   for (int32_t t = 0; t < kTracks; ++t) {
     const int32_t p1 = 4 * pos[t] + t;
     const int32_t p2 = 4 * pos[t + kTracks] + t;
@@ -205,7 +205,7 @@ void dec_8i40_31bits(const int16_t* index, int16_t* cod) {
 
 void dec_10i40_35bits(const int16_t* index, int16_t* cod) {
   constexpr int32_t kTracks = 5;
-  clear_code(cod);
+  ClearCode(cod);
   for (int32_t t = 0; t < kTracks; ++t) {
     const int32_t p1 = 5 * dgray[index[t] & 7] + t;
     int32_t s = (index[t] & 8) ? -4096 : 4096;  // +-1.0 in Q12

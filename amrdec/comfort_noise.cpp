@@ -99,6 +99,12 @@ void TakeSid(DecoderState& st, const int16_t* parm) {
     }
   }
 
+  // The gain predictor starts from the noise's level. log_en is the log2 of the noise's RMS
+  // amplitude in Q11 (of its mean sample energy in Q10), so log_en >> 1 is that log2 in Q10;
+  // 9000 (8.79 in Q10) is the log2 of an RMS amplitude of 442, 37 dB below full scale, at and
+  // above which the predictor starts neutral (0). Quieter noise starts it lower, down to the
+  // floor (-14.1 dB); the difference goes in unscaled as the predictor's 20 log10 energy in
+  // Q10, one dB per octave of amplitude.
   int32_t ma_pred_init = (dtx.log_en >> 1) - 9000;
   if (ma_pred_init > 0) ma_pred_init = 0;
   if (ma_pred_init < kMaPredFloor) ma_pred_init = kMaPredFloor;

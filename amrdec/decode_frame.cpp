@@ -1,5 +1,6 @@
 // Per-frame entry of the decoder: unpacking, frame type to mode and receive type mapping,
-// decoder homing (3GPP TS 26.073), then the core, the post-filter and the output high-pass.
+// decoder homing (3GPP TS 26.073), then the core, which ends with the frame's filters (the
+// post-filter and the output high-pass among them) in the build's schedule.
 #include <algorithm>
 #include <cstdint>
 
@@ -15,6 +16,15 @@ namespace {
 
 constexpr int16_t EHF_MASK = 0x0008;  // output sample of a frame answered by the homing test
 
+// The frame's filters in the plain serial schedule in the scalar-kernel build (AMRCONV_SIMD=OFF),
+// interleaved where the build may use intrinsic kernels, which run the output stage inside the
+// synthesis filters' loops.
+#ifdef AMRCONV_NO_SIMD
+constexpr Schedule kBuildSchedule = Schedule::kSerial;
+#else
+constexpr Schedule kBuildSchedule = Schedule::kInterleaved;
+#endif
+
 // True when the first `count` parameters equal those of the mode's decoder homing frame.
 bool MatchesHomingFrame(const int16_t* parm, int32_t mode, int32_t count) {
   const int16_t* homing = dhf_by_mode[mode].values;
@@ -23,8 +33,8 @@ bool MatchesHomingFrame(const int16_t* parm, int32_t mode, int32_t count) {
 
 }  // namespace
 
-int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
-                          int16_t* output, int32_t input_layout, DecodeTrace* trace) {
+int32_t DecodeFrameScheduled(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
+                             int32_t input_layout, DecodeTrace* trace, Schedule schedule) {
   DecoderState& st = *state;
   DecoderScratch& scr = *scratch;
 
@@ -73,10 +83,7 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
   if (answered) {
     std::fill_n(output, L_FRAME, EHF_MASK);
   } else {
-    if (!Decoder_amr(scr, st, core_mode, rx, trace, output)) {
-      Post_Filter(st, core_mode, scr);
-      Post_Process(st, scr, output);
-    }
+    Decoder_amr(scr, st, core_mode, rx, trace, output, schedule);
     if (trace) {
       trace->PostFilter(st.past_gain, st.mem_pre);
       trace->Post(scr.pf_out());
@@ -101,9 +108,14 @@ int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* s
   return AMRNBDEC_OK;
 }
 
+int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
+                          int32_t input_layout, DecodeTrace* trace) {
+  return DecodeFrameScheduled(frame, state, scratch, output, input_layout, trace, kBuildSchedule);
+}
+
 int32_t DecodeFrame(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
                     int32_t input_layout) {
-  return DecodeFrameTraced(frame, state, scratch, output, input_layout, nullptr);
+  return DecodeFrameScheduled(frame, state, scratch, output, input_layout, nullptr, kBuildSchedule);
 }
 
 }  // namespace amrnb

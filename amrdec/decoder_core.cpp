@@ -1,6 +1,9 @@
 // Frame synthesis core: one frame of parameters to 160 synthesized samples and the four LP
-// coefficient sets the post-filter uses (Decoder_amr of 3GPP TS 26.073). Speech frames also run
-// the post-filter and the output stage here, a subframe behind the synthesis, in its loops.
+// coefficient sets the post-filter uses (Decoder_amr of 3GPP TS 26.073). Both paths, speech
+// and comfort noise, hand their subframes to the same frame filters (frame_filters.cpp: the
+// synthesis of speech subframes, the post-filter and the output stage): the speech path each
+// subframe as soon as its excitation is decoded, the comfort-noise path its synthesized
+// subframes. The speech path ends with its history updates, which read the synthesized frame.
 //
 // The frame's excitation stands in old_exc behind 154 samples of history and is shifted once
 // at the end of the frame. The parameter vector is consumed through a single cursor in the
@@ -10,7 +13,6 @@
 
 #include "decoder_state.h"
 #include "fixed_point.h"
-#include "output_stage.h"
 #include "stages.h"
 #include "tables/tables.h"
 #include "trace.h"
@@ -285,48 +287,11 @@ const int16_t* DecodeSubframe(DecoderScratch& scr, DecoderState& st, SpeechFrame
   return synthesis_in;
 }
 
-// The filters of a speech frame once the excitation of subframe k is ready. Three stages of
-// the frame's output run a subframe apart: the synthesis of subframe k, the post-filter's
-// synthesis of subframe k - 1 and the output stage's step k - 2 (agc's gains and the output
-// high-pass). Each is a chain of dependent steps; run side by side, in the same loops, each
-// fills the others' waits.
-void FilterSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t* excitation, int16_t* out) {
-  const int16_t* const A = scr.A_t + k * M;
-  int16_t* const speech = scr.synth() + k * L_SUBFR;
-  if (k == 0) {
-    Syn_filt(A, excitation, speech);
-  } else {
-    int16_t* const r = scr.pf_out() + (k - 1) * L_SUBFR;
-    const int j = k - 2;
-    if (j < 0) {
-      kernels::SynthesisFilter2(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR);
-    } else {
-      OutputChains chains(scr, j);
-      kernels::SynthesisFilter2Beside(A, excitation, speech, scr.pf_den[k - 1], r, r, L_SUBFR, chains);
-      chains.Store();
-    }
-    if (j >= 0) OutputStepEnd(st, scr, j, out);
-    PostFilterFinish(st, scr, k - 1);
-  }
-  PostFilterResidual(st, scr, k);
-}
-
-// The post-filter's synthesis of the last subframe beside the output stage's step 2, then its
-// last two steps.
-void FinishFilters(DecoderScratch& scr, DecoderState& st, int16_t* out) {
-  int16_t* const r = scr.pf_out() + 3 * L_SUBFR;
-  OutputChains beside(scr, 2);
-  kernels::SynthesisFilterBeside(scr.pf_den[3], r, r, L_SUBFR, beside);
-  beside.Store();
-  OutputStepEnd(st, scr, 2, out);
-  PostFilterFinish(st, scr, 3);
-  OutputStepsAlone(st, scr, 3, out);
-}
-
-// Speech frame: classification, the LP coefficients of the four subframes, the subframes with
-// their synthesis, post-filter and output stage, then the frame's history updates.
+// Speech frame: classification, the LP coefficients of the four subframes, the subframes'
+// excitations each followed by the frame filters' share of the subframe, then the frame's
+// history updates.
 void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type,
-                  DecodeTrace* trace, int16_t* out) {
+                  DecodeTrace* trace, int16_t* out, Schedule schedule) {
   SpeechFrame f{mode, 0, 0, ParamCursor(scr.parm)};
   rx_classify(st, rx_type, mode, scr.parm, &f.bfi, &f.pdfi);
 
@@ -346,10 +311,9 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
   std::copy_n(scr.lsp_new, M, st.lsp_old);
   std::copy_n(st.mem_syn, M, scr.synth_buf);
 
-  PostFilterSetup(st, mode, scr);
-  OutputBegin(st, scr);
-  for (int k = 0; k < 4; k++) FilterSubframe(scr, st, k, DecodeSubframe(scr, st, f, k, trace), out);
-  FinishFilters(scr, st, out);
+  FrameFiltersBegin(scr, st, mode, schedule);
+  for (int k = 0; k < 4; k++) FrameFiltersSubframe(scr, st, k, DecodeSubframe(scr, st, f, k, trace), out, schedule);
+  FrameFiltersEnd(scr, st, out, schedule);
 
   const int16_t* const synth = scr.synth();
   std::copy_n(synth + L_FRAME - M, M, st.mem_syn);
@@ -365,17 +329,18 @@ void DecodeSpeech(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t r
 
 }  // namespace
 
-bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
-                 int16_t* out) {
+void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
+                 int16_t* out, Schedule schedule) {
   const int32_t new_state = rx_dtx_handler(st, rx_type);
-  const bool speech = new_state == SPEECH;
-  if (speech) {
-    DecodeSpeech(scr, st, mode, rx_type, trace, out);
+  if (new_state == SPEECH) {
+    DecodeSpeech(scr, st, mode, rx_type, trace, out, schedule);
   } else {
     DecodeComfortNoise(scr, st, mode, new_state, trace);
+    FrameFiltersBegin(scr, st, mode, schedule);
+    for (int k = 0; k < 4; k++) FrameFiltersSubframe(scr, st, k, nullptr, out, schedule);
+    FrameFiltersEnd(scr, st, out, schedule);
   }
   if (trace) trace->Synth(scr.synth());
-  return speech;
 }
 
 }  // namespace amrnb

@@ -23,7 +23,7 @@ namespace {
 int32_t DoubledEnergySat(int32_t sum) { return (sum >= 0x3FFFFFFF || sum < 0) ? MAX_32 : 2 * sum; }
 
 // Pushes the newest quantized energies into the MA predictor memory.
-void update_predictor(DecoderState& st, int32_t qua_ener_MR122, int32_t qua_ener) {
+void UpdatePredictor(DecoderState& st, int32_t qua_ener_MR122, int32_t qua_ener) {
   for (int i = 3; i > 0; --i) {
     st.past_qua_en[i] = st.past_qua_en[i - 1];
     st.past_qua_en_MR122[i] = st.past_qua_en_MR122[i - 1];
@@ -61,7 +61,7 @@ int64_t DistanceTermInSteps(int32_t mean, int32_t lsf) {
 // the mean are exact doubles, a quotient below 2^27 is rounded by less than 2^-26, and one
 // that is not a whole number lies at least 1 / mean >= 2^-15 below the next, so truncation
 // gives the floor. Other vectors take the standard's steps.
-int32_t lsf_mean_distance(const int32_t* lsf, const int32_t* mean) {
+int32_t LsfMeanDistance(const int32_t* lsf, const int32_t* mean) {
   // The test in wrapping 32-bit arithmetic, without branches. With the mean in 1..32767, the
   // wrapped difference lies within +-0x3FFF exactly when the true one does.
   uint32_t d[M];
@@ -121,7 +121,12 @@ void gc_pred(const DecoderState& st, int32_t mode, const int16_t* code, int32_t*
   for (int i = 0; i < 4; ++i) pred_en += pred[i] * st.past_qua_en[i];
   const int32_t sum = add_wrap32(pred_en, shl_wrap32(ener_db, 9));
   const int32_t g_db = sum >> 15;  // predicted gain in dB, Q8
-  // dB to log2 (times log2(10)/20).
+  // dB to log2: times log2(10)/20 = 0.166096 in Q16 (Q8 times Q16, shifted by 9: Q15). The
+  // factor is twice its Q15 rounding, as the standard forms the product with a doubling
+  // multiply: 10886 = 2 * 5443, and 5443 is 0.166096 * 32768 = 5442.6 rounded. MR74, the
+  // mode that is also the IS-641 (TDMA) codec, keeps that codec's rounding, 2 * 5439
+  // (0.16599): 0.07% less, a predicted gain lower by 0.03 dB at 40 dB. Its mean energy
+  // (2085632 above) and gain tables go with that factor, so it stays for bit exactness.
   const int32_t v = (g_db * (mode == MR74 ? 10878 : 10886)) >> 9;
   *exp_gcode0 = v >> 15;
   *frac_gcode0 = v - (*exp_gcode0 << 15);
@@ -162,7 +167,7 @@ void Dec_gain(DecoderState& st, int32_t mode, int32_t index, const int16_t* code
     *gain_cod = shr_full(p, 25 - exponent);
   }
 
-  update_predictor(st, qua_ener_MR122, qua_ener);
+  UpdatePredictor(st, qua_ener_MR122, qua_ener);
 }
 
 void d_gain_code(DecoderState& st, int32_t mode, int32_t index, const int16_t* code, int32_t* gain_code) {
@@ -184,7 +189,7 @@ void d_gain_code(DecoderState& st, int32_t mode, int32_t index, const int16_t* c
   }
   *gain_code = gain16_or_max(g);
 
-  update_predictor(st, row[1], row[2]);
+  UpdatePredictor(st, row[1], row[2]);
 }
 
 void gc_pred_average_limited(const DecoderState& st, int32_t* ener_avg_MR122, int32_t* ener_avg) {
@@ -200,7 +205,7 @@ void gc_pred_average_limited(const DecoderState& st, int32_t* ener_avg_MR122, in
 }
 
 int32_t ec_gain_pitch(const DecoderState& st, int32_t state) {
-  int32_t m = median_n(st.pbuf, 5);
+  int32_t m = MedianOf(st.pbuf, 5);
   if (m > st.past_gain_pit) m = st.past_gain_pit;
   return (m * pdown[state]) >> 15;
 }
@@ -216,14 +221,14 @@ void ec_gain_pitch_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_
 }
 
 int32_t ec_gain_code(DecoderState& st, int32_t state) {
-  int32_t m = median_n(st.gbuf, 5);
+  int32_t m = MedianOf(st.gbuf, 5);
   if (m > st.past_gain_code) m = st.past_gain_code;
   const int32_t gain_code = (m * cdown[state]) >> 15;
 
   // The predictor continues from the average of its memory.
   int32_t ener_MR122, ener;
   gc_pred_average_limited(st, &ener_MR122, &ener);
-  update_predictor(st, ener_MR122, ener);
+  UpdatePredictor(st, ener_MR122, ener);
   return gain_code;
 }
 
@@ -242,7 +247,7 @@ int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const
   PushHistory(st.cbGainHistory, gain_code);
 
   // Relative spectral distance of this subframe's LSFs from their long-term mean, Q13.
-  const int32_t diff = lsf_mean_distance(lsp, lspAver);
+  const int32_t diff = LsfMeanDistance(lsp, lspAver);
 
   constexpr int32_t kDiffThr = 5325;  // 0.65 in Q13
   st.hangVar = wrap16(st.hangVar + 1);
@@ -337,12 +342,12 @@ void Pitch_emphasis(const int16_t* exc, int16_t* exc_enhanced, int32_t pit_sharp
 
   // agc2: scale the emphasised excitation to the energy of the total excitation.
   int32_t e = 0;
-  const int32_t gain_out = agc_norm_energy(excp, 1, &e);
+  const int32_t gain_out = AgcNormEnergy(excp, 1, &e);
   if (gain_out == 0) return;
 
   int32_t g0 = 0;
   int32_t i = 0;
-  const int32_t gain_in = agc_norm_energy(total, 0, &i);
+  const int32_t gain_in = AgcNormEnergy(total, 0, &i);
   if (gain_in != 0) {
     const int32_t k = e - i;
     int32_t z = div_s(gain_out, gain_in) << 7;

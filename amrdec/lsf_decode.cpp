@@ -21,7 +21,7 @@ constexpr int32_t LSP_AVG_NEW = 5243;         // 0.16 in Q15
 // Start of row `index` of a codebook with `rows` rows (a power of two) of `width` values.
 // The unpacker's field widths keep every index below the row count; the mask only makes sure
 // that a damaged parameter vector can never read outside the table.
-const int16_t* codebook_row(const int16_t* table, int32_t rows, int32_t width, int32_t index) {
+const int16_t* CodebookRow(const int16_t* table, int32_t rows, int32_t width, int32_t index) {
   return table + (index & (rows - 1)) * width;
 }
 
@@ -47,15 +47,15 @@ void D_plsf_3(DecoderState& st, int32_t mode, int32_t bfi, const int16_t* indice
     }
 
     int32_t r[M];
-    const int16_t* p = codebook_row(dico1, dico1_rows, 3, indice[0]);
+    const int16_t* p = CodebookRow(dico1, dico1_rows, 3, indice[0]);
     r[0] = p[0];
     r[1] = p[1];
     r[2] = p[2];
-    p = codebook_row(dico2_lsf_3, 512, 3, index2);
+    p = CodebookRow(dico2_lsf_3, 512, 3, index2);
     r[3] = p[0];
     r[4] = p[1];
     r[5] = p[2];
-    p = codebook_row(dico3, dico3_rows, 4, indice[2]);
+    p = CodebookRow(dico3, dico3_rows, 4, indice[2]);
     r[6] = p[0];
     r[7] = p[1];
     r[8] = p[2];
@@ -91,11 +91,11 @@ void D_plsf_5(DecoderState& st, int32_t bfi, const int16_t* indice, int32_t* lsp
   if (bfi == 0) {
     // Each split's row holds two residuals of the first vector, then two of the second.
     const int16_t* rows[5] = {
-        codebook_row(dico1_lsf_5, 128, 4, indice[0]),
-        codebook_row(dico2_lsf_5, 256, 4, indice[1]),
-        codebook_row(dico3_lsf_5, 256, 4, indice[2] >> 1),  // bit 0 is the sign of the row
-        codebook_row(dico4_lsf_5, 256, 4, indice[3]),
-        codebook_row(dico5_lsf_5, 64, 4, indice[4]),
+        CodebookRow(dico1_lsf_5, 128, 4, indice[0]),
+        CodebookRow(dico2_lsf_5, 256, 4, indice[1]),
+        CodebookRow(dico3_lsf_5, 256, 4, indice[2] >> 1),  // bit 0 is the sign of the row
+        CodebookRow(dico4_lsf_5, 256, 4, indice[3]),
+        CodebookRow(dico5_lsf_5, 64, 4, indice[4]),
     };
     const int32_t sign3 = (indice[2] & 1) != 0 ? -1 : 1;
 

@@ -1,11 +1,13 @@
-// The decoder's output stage: agc's gains and scaling of the post-filtered speech, then the
-// output high-pass, which doubles the signal and clears the three lowest bits of every sample.
+// The decoder's output stage as the interleaved schedule runs it (frame_filters.cpp): agc's
+// gains and scaling of the post-filtered speech, then the output high-pass, which doubles the
+// signal and clears the three lowest bits of every sample. The serial schedule has the plain
+// form of the same stage, one subframe after the other.
 //
 // Its two recursions, agc's gain and the high-pass's accumulator, are chains of dependent
 // steps (one product, one shift, one addition per sample) that leave the processor waiting.
 // They run in steps j = 0..4, the gains of subframe j (j < 4) beside the high-pass of subframe
-// j - 1 (j > 0), and a step may be cut into pieces of a few samples, so that the speech path
-// can run it inside the loops of its synthesis filters: each chain then fills the others'
+// j - 1 (j > 0), and a step may be cut into pieces of a few samples, so that the schedule
+// can run it inside the loops of the synthesis filters: each chain then fills the others'
 // waits. A step needs agc's gain step of subframe j (scr.agc_step) and the zeros of subframe
 // j - 1; OutputStepEnd(j) follows step j.
 //

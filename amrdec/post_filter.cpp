@@ -1,11 +1,10 @@
-// Formant post-filter with tilt compensation and gain control, and the output high-pass.
+// Formant post-filter with tilt compensation and gain control, and the output stage's pieces.
 //
-// Post_Filter shapes each 40-sample subframe of synthesized speech by A(z/g_num) / A(z/g_den),
+// The post-filter shapes each 40-sample subframe of synthesized speech by A(z/g_num) / A(z/g_den),
 // compensates the spectral tilt that this adds, and finds agc's step toward the energy of the
-// unfiltered speech. Post_Process then scales the result with agc's gains, removes the DC with
-// a second-order high-pass, doubles the signal and clears the three lowest bits of every output
-// sample. Comfort-noise frames run the two whole; speech frames run their pieces beside the
-// synthesis (decoder_core.cpp).
+// unfiltered speech. The output stage then scales the result with agc's gains, removes the DC
+// with a second-order high-pass, doubles the signal and clears the three lowest bits of every
+// output sample. The pieces here run in the order of either schedule of frame_filters.cpp.
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
@@ -51,7 +50,7 @@ int32_t TiltFromResponse(const int16_t* g) {
 }  // namespace
 
 // Tilt_factor of the four subframes at once: the four response filters run side by side.
-void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
+void TiltFactors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt) {
   alignas(16) int16_t buf[4][kResponseBuf] = {};
   const int16_t* a[4];
   const int16_t* x[4];
@@ -74,12 +73,12 @@ void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* til
 
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out) {
   int32_t exp_out = 0;
-  const int32_t gain_out = agc_norm_energy(sig_out, 1, &exp_out);
+  const int32_t gain_out = AgcNormEnergy(sig_out, 1, &exp_out);
   if (gain_out == 0) return -1;
 
   // g0 = 0.1 * sqrt(energy in / energy out): the per-sample step toward the target gain.
   int32_t exp_in = 0;
-  const int32_t gain_in = agc_norm_energy(sig_in, 0, &exp_in);
+  const int32_t gain_in = AgcNormEnergy(sig_in, 0, &exp_in);
   if (gain_in == 0) return 0;
   const int32_t q = div_s(gain_out, gain_in);
   const int32_t sh = 7 + exp_in - exp_out;
@@ -111,7 +110,7 @@ void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr) {
   }
   // The tilt of each subframe depends on its coefficients alone (the impulse response of
   // num / den, as Tilt_factor forms it), so all four are found first.
-  Tilt_factors(scr.pf_num, scr.pf_den, scr.pf_tilt);
+  TiltFactors(scr.pf_num, scr.pf_den, scr.pf_tilt);
 }
 
 void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k) {
@@ -127,16 +126,6 @@ void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k) {
   const int16_t* out = scr.pf_out() + k * L_SUBFR;
   scr.agc_step[k] = AgcStep(scr.synth() + k * L_SUBFR, out);
   if (k == 3) std::copy_n(out + L_SUBFR - M, M, st.mem_syn_pst);
-}
-
-void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr) {
-  PostFilterSetup(st, mode, scr);
-  for (int k = 0; k < 4; ++k) {
-    PostFilterResidual(st, scr, k);
-    int16_t* r = scr.pf_out() + k * L_SUBFR;
-    Syn_filt(scr.pf_den[k], r, r);
-    PostFilterFinish(st, scr, k);
-  }
 }
 
 void OutputBegin(const DecoderState& st, DecoderScratch& scr) {
@@ -178,11 +167,6 @@ void OutputStepsAlone(DecoderState& st, DecoderScratch& scr, int first, int16_t*
     OutputStepEnd(st, scr, j, out);
   }
   OutputEnd(st, scr);
-}
-
-void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out) {
-  OutputBegin(st, scr);
-  OutputStepsAlone(st, scr, 0, out);
 }
 
 }  // namespace amrnb

@@ -64,7 +64,7 @@ int32_t energy_old(const int16_t* x) {
 // is negative) and rounded to its high 16 bits, 32767 where the rounding would pass
 // 0x7FFFFFFF. A silent subframe (a measure of 0) gives 0 with *exp = 0; any other gives at
 // least 0x2000, since headroom is 0 or 1.
-int32_t agc_norm_energy(const int16_t* x, int32_t headroom, int32_t* exp) {
+int32_t AgcNormEnergy(const int16_t* x, int32_t headroom, int32_t* exp) {
   const uint64_t sq = kernels::SumSquares(x, L_SUBFR);
   int32_t s = sq >= 0x3FFFFFFF ? energy_old(x) : static_cast<int32_t>(sq) >> 3;
   if (s == 0) {
@@ -230,7 +230,7 @@ int32_t SortedMiddle(const int32_t* x) {
 // While every entry is at least -32767 (the search's starting maximum), that is the middle
 // value of the sorted entries, which the five- and nine-entry medians of the decoder take from
 // a sorting network without branches; an entry below that takes the search itself.
-int32_t median_n(const int32_t* x, int32_t n) {
+int32_t MedianOf(const int32_t* x, int32_t n) {
   const int32_t sorted = n == 5 ? SortedMiddle<5>(x) : (n == 9 ? SortedMiddle<9>(x) : kNoMedian);
   if (sorted != kNoMedian) return sorted;
   int32_t work[9];

@@ -1,7 +1,9 @@
 // Internal declarations of every decoder stage routine, shared by the stage files and tests.
-// Routine names are those of 3GPP TS 26.073; the CamelCase kernels they call over n samples
-// are in vector_kernels.h. Scalar values are int32_t even where their
-// range is 16 bits; signals and LP coefficients are int16_t arrays; LSF/LSP vectors are ten
+// A routine that does the work of a 3GPP TS 26.073 routine carries its name (Syn_filt,
+// D_plsf_3, sum_sq_sat); the decoder's own routines, among them the pieces it splits a 3GPP
+// routine into and its fast forms, are CamelCase (PostFilterSetup, AgcStep, MedianOf,
+// TiltFactors), as are the kernels they call over n samples (vector_kernels.h). Scalar values
+// are int32_t even where their range is 16 bits; signals and LP coefficients are int16_t arrays; LSF/LSP vectors are ten
 // int32_t values; an LP coefficient set is a1..a10 in Q12 (a0 = 4096 implicit).
 #ifndef AMRDEC_STAGES_H
 #define AMRDEC_STAGES_H
@@ -20,7 +22,7 @@ int32_t sum_sq_sat(int32_t n, const int16_t* x);
 int32_t energy_old(const int16_t* x);  // 40 samples
 // Energy measure of the gain controls agc and agc2 over 40 samples, normalised with `headroom`
 // bits left free: returns its rounded high 16 bits (0 for silence), the shift in *exp.
-int32_t agc_norm_energy(const int16_t* x, int32_t headroom, int32_t* exp);
+int32_t AgcNormEnergy(const int16_t* x, int32_t headroom, int32_t* exp);
 int32_t Inv_sqrt(int32_t x);
 void Log2(int32_t x, int32_t* exponent, int32_t* fraction);
 void Log2_norm(int32_t x, int32_t e, int32_t* exponent, int32_t* fraction);
@@ -41,7 +43,7 @@ void Lsp_mix_quarter(const int32_t* old_lsp, const int32_t* new_lsp, int32_t* ou
 void build_CN_code(int32_t amplitude, int32_t* seed, int16_t* code);
 int32_t pseudonoise(int32_t* shift_reg, int32_t no_bits);
 // Median of n (odd, at most 9) gains or energies by partial selection.
-int32_t median_n(const int32_t* x, int32_t n);
+int32_t MedianOf(const int32_t* x, int32_t n);
 
 // ---- Bitstream unpacking (unpack.cpp) ----
 int32_t UnpackStorageFrame(const uint8_t* frame, int16_t* parm, int32_t* rx_type, int32_t* speech_mode,
@@ -88,7 +90,7 @@ void ec_gain_pitch_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_
 int32_t ec_gain_code(DecoderState& st, int32_t state);
 void ec_gain_code_update(DecoderState& st, int32_t bfi, int32_t prev_bf, int32_t* gain_code);
 // Cb_gain_average's relative distance of the LSFs from their long-term mean, Q13, saturated.
-int32_t lsf_mean_distance(const int32_t* lsf, const int32_t* mean);
+int32_t LsfMeanDistance(const int32_t* lsf, const int32_t* mean);
 int32_t Cb_gain_average(DecoderState& st, int32_t mode, int32_t gain_code, const int32_t* lsp,
                         const int32_t* lspAver, int32_t bfi, int32_t prev_bf, int32_t pdfi,
                         int32_t prev_pdf, int32_t inBackgroundNoise, int32_t voicedHangover);
@@ -111,34 +113,46 @@ void dtx_dec(DecoderState& st, int16_t* synth, int16_t* A_t, int32_t new_state, 
 void dtx_dec_activity_update(DecoderState& st, const int32_t* lsf, const int16_t* frame);
 void A_Refl(const int16_t* a, int32_t* refl);
 
-// ---- Post-filter and output high-pass (post_filter.cpp) ----
-// The formant post-filter and tilt compensation of the frame in scr.synth() into scr.pf_out(),
-// and agc's gain step of each subframe into scr.agc_step; Post_Process applies the gains.
-void Post_Filter(DecoderState& st, int32_t mode, DecoderScratch& scr);
-// Post_Filter in pieces, for the speech path that runs the post-filter's synthesis of one
-// subframe beside its own synthesis of the next: the coefficients and tilts of the frame; the
-// tilt-compensated residual of subframe k into scr.pf_out(), ready for Syn_filt with
-// scr.pf_den[k]; agc's gain step of subframe k once it is filtered (and the filter memory
-// after subframe 3).
+// ---- Post-filter and output stage pieces (post_filter.cpp, output_stage.h) ----
+// Post_Filter of 3GPP TS 26.073 in pieces, which the frame's filters below run in either order:
+// the coefficients and tilts of the frame; the tilt-compensated residual of subframe k into
+// scr.pf_out(), ready for Syn_filt with scr.pf_den[k]; agc's gain step of subframe k once it
+// is filtered (and the filter memory after subframe 3).
 void PostFilterSetup(DecoderState& st, int32_t mode, DecoderScratch& scr);
 void PostFilterResidual(DecoderState& st, DecoderScratch& scr, int k);
 void PostFilterFinish(DecoderState& st, DecoderScratch& scr, int k);
 // Tilt_factor of the weighted filter pairs num[k] / den[k] of the four subframes.
-void Tilt_factors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
+void TiltFactors(const int16_t (*num)[M], const int16_t (*den)[M], int32_t* tilt);
 // agc's gain step g0 for one subframe of post-filtered speech against its input (the first
 // part of agc; the output stage applies the gains), -1 when the output is silent.
 int32_t AgcStep(const int16_t* sig_in, const int16_t* sig_out);
-// agc's gain recursion over the frame in scr.pf_out() (scaled in place), then the output
-// high-pass into out.
-void Post_Process(DecoderState& st, DecoderScratch& scr, int16_t* out);
+
+// ---- The frame's filters: synthesis, post-filter, agc and output high-pass (frame_filters.cpp) ----
+// One contract, two schedules with the same results. FrameFiltersBegin once per frame, with
+// the coefficient sets in scr.A_t; FrameFiltersSubframe for k = 0..3 in order, with the
+// subframe's synthesis excitation (speech frames; the synthesis memory in the ten samples
+// before scr.synth()) or none (comfort noise: the subframe's samples already in scr.synth());
+// FrameFiltersEnd. They write scr.synth() (speech), the post-filtered frame after agc into
+// scr.pf_out(), the 160 output samples into `out`, and the state's post-filter, agc and
+// high-pass memories. Until FrameFiltersEnd the frame's output is incomplete.
+//   kSerial: each subframe through the synthesis filter and the post-filter as it comes; at
+//     the end, subframe by subframe, agc and the output high-pass. The plain form; the
+//     scalar build uses it.
+//   kInterleaved: the synthesis of subframe k, the post-filter's synthesis of subframe k - 1
+//     and agc with the high-pass of subframe k - 2 share the same loops, so that their chains
+//     of dependent steps overlap (output_stage.h). The other builds use it.
+enum class Schedule : int32_t { kSerial, kInterleaved };
+void FrameFiltersBegin(DecoderScratch& scr, DecoderState& st, int32_t mode, Schedule schedule);
+void FrameFiltersSubframe(DecoderScratch& scr, DecoderState& st, int k, const int16_t* excitation, int16_t* out,
+                          Schedule schedule);
+void FrameFiltersEnd(DecoderScratch& scr, DecoderState& st, int16_t* out, Schedule schedule);
 
 // ---- Frame synthesis core (decoder_core.cpp) ----
-// `trace`, when not null, receives the values between the stages (trace.h).
+// `trace`, when not null, receives the values between the stages (trace.h). Both paths,
+// speech and comfort noise, run the frame filters, which write the frame's output to `out`.
 class DecodeTrace;
-// Returns true when the frame was speech, whose synthesis also ran the post-filter and the
-// output stage into `out`; comfort noise leaves Post_Filter and Post_Process to the caller.
-bool Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
-                 int16_t* out);
+void Decoder_amr(DecoderScratch& scr, DecoderState& st, int32_t mode, int32_t rx_type, DecodeTrace* trace,
+                 int16_t* out, Schedule schedule);
 
 }  // namespace amrnb
 

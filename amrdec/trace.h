@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "decoder_state.h"
+#include "stages.h"
 
 namespace amrnb {
 
@@ -60,7 +61,10 @@ class DecodeTrace {
                      int32_t dtxGlobalState) = 0;
 };
 
-// DecodeFrame with observation hooks; DecodeFrame calls it with no trace.
+// DecodeFrame with observation hooks (none when `trace` is null) and the frame's filters in the
+// given schedule; DecodeFrame and DecodeFrameTraced use the build's schedule.
+int32_t DecodeFrameScheduled(uint8_t* frame, DecoderState* state, DecoderScratch* scratch, int16_t* output,
+                             int32_t input_layout, DecodeTrace* trace, Schedule schedule);
 int32_t DecodeFrameTraced(uint8_t* frame, DecoderState* state, DecoderScratch* scratch,
                           int16_t* output, int32_t input_layout, DecodeTrace* trace);
 

@@ -120,7 +120,7 @@ TEST(FastPaths, LsfDistanceMatchesTheNormalisedDivisionSteps) {
       const int32_t k = s1 - s2 + 2;
       plain += k >= 0 ? q >> k : static_cast<int64_t>(q) << -k;
     }
-    ASSERT_EQ(lsf_mean_distance(lsf, mean), sat16_64(plain)) << "trial " << trial;
+    ASSERT_EQ(LsfMeanDistance(lsf, mean), sat16_64(plain)) << "trial " << trial;
   }
 }
 
@@ -141,7 +141,7 @@ TEST(FastPaths, MediansOfFiveAndNineMatchTheRoundsOfLargestRemoval) {
       plain = work[ix];
       work[ix] = MIN_16;
     }
-    ASSERT_EQ(median_n(x, n), plain) << "trial " << i;
+    ASSERT_EQ(MedianOf(x, n), plain) << "trial " << i;
   }
 }
 
@@ -257,7 +257,7 @@ TEST(FastPaths, TiltFactorsOfFourSubframesMatchThePlainForm) {
       for (int16_t& c : den[k]) c = trial % 4 ? static_cast<int16_t>(rnd.Below(16385) - 8192) : rnd.Sample();
     }
     int32_t tilt[4];
-    Tilt_factors(num, den, tilt);
+    TiltFactors(num, den, tilt);
     for (int k = 0; k < 4; ++k) ASSERT_EQ(tilt[k], PlainTiltFactor(num[k], den[k])) << "trial " << trial;
   }
 }

@@ -50,12 +50,12 @@ TEST(Primitives, EnergiesSaturateWrapAndShiftArithmetically) {
   EXPECT_EQ(energy_old(x), 0x7FFFFFFF);
   EXPECT_EQ(sum_sq(40, x), -2621400);  // wraps modulo 2^32
   int32_t e = 0;
-  EXPECT_EQ(agc_norm_energy(x, 0, &e), 32767);  // 0x7FFFFFFF normalised: the rounding saturates
+  EXPECT_EQ(AgcNormEnergy(x, 0, &e), 32767);  // 0x7FFFFFFF normalised: the rounding saturates
   std::fill_n(x, 40, int16_t{-1});
   EXPECT_EQ(energy_old(x), 80);  // -1 >> 2 is -1: a logical or truncating shift drops the terms
   std::fill_n(x, 40, int16_t{0});
   x[3] = 2, x[9] = -1;  // a sum of squares of 5 measures 5 >> 3 = 0: silence
-  EXPECT_EQ(agc_norm_energy(x, 1, &e), 0);
+  EXPECT_EQ(AgcNormEnergy(x, 1, &e), 0);
   EXPECT_EQ(e, 0);
 }
 
