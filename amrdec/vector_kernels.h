@@ -7,11 +7,12 @@
 // CombineExcitation). A stage routine calls `kernels::Name`.
 //
 // amrnb::scalar holds the reference form of every kernel: portable C++, one output at a time,
-// with no assumption on byte order or alignment. amrnb::sse2 (x86/vector_kernels_sse2.h) holds
-// the SSE2 forms with the same names, contracts and results: every sum wraps in 32 bits (or is
-// exact in 64), and wrapping sums do not depend on the order of their terms. `kernels` names
-// the set a build uses: SSE2 where the target has it (the baseline of x86-64), unless the
-// build defines AMRCONV_NO_SIMD (CMake option AMRCONV_SIMD=OFF); the scalar forms otherwise.
+// with no assumption on byte order or alignment. amrnb::sse2 (x86/vector_kernels_sse2.h) and
+// amrnb::neon (arm/vector_kernels_neon.h) hold the intrinsic forms with the same names,
+// contracts and results: every sum wraps in 32 bits (or is exact in 64), and wrapping sums do
+// not depend on the order of their terms. `kernels` names the set a build uses: SSE2 where the
+// target has it (the baseline of x86-64), NEON on ARM64, unless the build defines
+// AMRCONV_NO_SIMD (CMake option AMRCONV_SIMD=OFF); the scalar forms otherwise.
 #ifndef AMRDEC_VECTOR_KERNELS_H
 #define AMRDEC_VECTOR_KERNELS_H
 
@@ -175,6 +176,11 @@ inline void RoundToOutput(const int32_t* t, int16_t* y, int32_t n) {
 #include "x86/vector_kernels_sse2.h"
 namespace amrnb {
 namespace kernels = sse2;
+}
+#elif defined(__aarch64__) && defined(__ARM_NEON) && !defined(AMRCONV_NO_SIMD)
+#include "arm/vector_kernels_neon.h"
+namespace amrnb {
+namespace kernels = neon;
 }
 #else
 namespace amrnb {
