@@ -18,11 +18,17 @@ export EM_FROZEN_CACHE=1
 
 # The decoder's own sources see its internal headers (AMRNBDEC_INTERNAL); the jobs, the
 # container and the entry file see only its public interface, as in the native build.
+# AMRCONV_WEB_CXXFLAGS adds flags, with the objects kept beside the site's folder
+# (-DAMRCONV_WASM_SSE2_MAPPING: the SSE2 kernels alone, for bench/web_speed.mjs to compare).
 flags=(-std=c++20 -O3 -Wall -Wextra -I. -msimd128 -msse2)
+# shellcheck disable=SC2206  # the extra flags split into words
+flags+=(${AMRCONV_WEB_CXXFLAGS:-})
 objects=()
-mkdir -p build/web/obj
+obj=build/web/obj
+if [ -n "${AMRCONV_WEB_CXXFLAGS:-}" ]; then obj=${site%/}.obj; fi
+mkdir -p "$obj"
 for f in amrdec/*.cpp amrdec/tables/*.cpp; do
-  o=build/web/obj/$(basename "${f%.cpp}").o
+  o=$obj/$(basename "${f%.cpp}").o
   emcc "${flags[@]}" -DAMRNBDEC_INTERNAL -c "$f" -o "$o"
   objects+=("$o")
 done
