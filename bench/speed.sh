@@ -7,7 +7,9 @@
 #   - for a native build, the decode job on the hour stream (180,000 frames), RUNS times:
 #     nanoseconds per frame and times real time, best and median, of wall and of CPU time,
 #     with the machine's load.
-# Emulated builds print instructions only: their time is the emulator's.
+# Emulated builds print instructions only: their time is the emulator's. For the browser build
+# (a folder from web/build.sh, such as build/web/site) it runs bench/web_speed.mjs: the decode
+# job under Node and the native program, alternated.
 #
 #   bench/speed.sh [BUILD_DIR] [RUNS]      (default build/release, 5 runs)
 #
@@ -17,10 +19,14 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 runs=${2:-5}
 streams=build/release/bench/streams
-[[ -f $build/CMakeCache.txt ]] || { echo "no build in $build" >&2; exit 1; }
 if [[ ! -f $streams/hour_mixed.wav ]]; then
   cmake --build build/release -j2 --target bench_streams >/dev/null
 fi
+if [[ -f $build/amrconv.wasm ]]; then
+  # The browser build (web/build.sh): its decode job under Node against the native program.
+  exec node bench/web_speed.mjs "$runs" "$build"
+fi
+[[ -f $build/CMakeCache.txt ]] || { echo "no build in $build" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
