@@ -7,11 +7,14 @@
 // CombineExcitation). A stage routine calls `kernels::Name`.
 //
 // amrnb::scalar holds the reference form of every kernel: portable C++, one output at a time,
-// with no assumption on byte order or alignment. amrnb::sse2 (x86/vector_kernels_sse2.h) holds
-// the SSE2 forms with the same names, contracts and results: every sum wraps in 32 bits (or is
-// exact in 64), and wrapping sums do not depend on the order of their terms. `kernels` names
-// the set a build uses: SSE2 where the target has it (the baseline of x86-64), unless the
-// build defines AMRCONV_NO_SIMD (CMake option AMRCONV_SIMD=OFF); the scalar forms otherwise.
+// with no assumption on byte order or alignment. amrnb::sse2 (x86/vector_kernels_sse2.h),
+// amrnb::neon (arm/vector_kernels_neon.h) and amrnb::simd128 (wasm/vector_kernels_simd128.h)
+// hold the intrinsic forms with the same names, contracts and results: every sum wraps in 32
+// bits (or is exact in 64), and wrapping sums do not depend on the order of their terms. `kernels` names the set a build uses: SSE2 where the
+// target has it (the baseline of x86-64), NEON on ARM64, SIMD128 with the SSE2 forms beside it
+// in the browser build (AMRCONV_WASM_SSE2_MAPPING: the SSE2 forms alone, for comparison),
+// unless the build defines AMRCONV_NO_SIMD (CMake option AMRCONV_SIMD=OFF); the scalar forms
+// otherwise.
 #ifndef AMRDEC_VECTOR_KERNELS_H
 #define AMRDEC_VECTOR_KERNELS_H
 
@@ -171,10 +174,20 @@ inline void RoundToOutput(const int32_t* t, int16_t* y, int32_t n) {
 
 }  // namespace amrnb::scalar
 
-#if defined(__SSE2__) && !defined(AMRCONV_NO_SIMD)
+#if defined(__wasm_simd128__) && defined(__SSE2__) && !defined(AMRCONV_NO_SIMD) && !defined(AMRCONV_WASM_SSE2_MAPPING)
+#include "wasm/vector_kernels_simd128.h"
+namespace amrnb {
+namespace kernels = simd128;
+}
+#elif defined(__SSE2__) && !defined(AMRCONV_NO_SIMD)
 #include "x86/vector_kernels_sse2.h"
 namespace amrnb {
 namespace kernels = sse2;
+}
+#elif defined(__aarch64__) && defined(__ARM_NEON) && !defined(AMRCONV_NO_SIMD)
+#include "arm/vector_kernels_neon.h"
+namespace amrnb {
+namespace kernels = neon;
 }
 #else
 namespace amrnb {
