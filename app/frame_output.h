@@ -17,9 +17,8 @@ class FrameOutput {
  public:
   // Frames start at byte `start` of `destination`, where the stream stands. The stream must
   // be unbuffered (OpenDestination opens it so), so that each write here reaches the file or
-  // fails at once. With
-  // `stop_at_first_loss`, a lost frame ends the output (the header job); otherwise each lost
-  // frame is reported and the output goes on (the decode job).
+  // fails at once. With `stop_at_first_loss`, a lost frame ends the output (the header job);
+  // otherwise each lost frame is reported and the output goes on (the decode job).
   FrameOutput(FILE* destination, uint64_t start, bool stop_at_first_loss);
   FrameOutput(const FrameOutput&) = delete;
   FrameOutput& operator=(const FrameOutput&) = delete;
