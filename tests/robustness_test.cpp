@@ -168,6 +168,19 @@ pid_t Start(const std::vector<std::string>& args, int in, int out, int err) {
   return pid;
 }
 
+// Gives the child time to settle where it waits, after it has become amrconv: a signal sent
+// before the exec would hit the test's own copy of itself.
+void LetSettle(pid_t pid, milliseconds settle) {
+  const std::string program = std::filesystem::canonical(AMRCONV_BINARY).string();
+  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  for (int i = 0; i < 2500; ++i) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(exe, error).string() == program) break;
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+  std::this_thread::sleep_for(settle);
+}
+
 struct Ended {
   int wstatus;
   double seconds;  // from the call to the end
@@ -237,7 +250,7 @@ TEST(Interrupts, StalledPipeEndsTheJobWithinASecondOfSigterm) {
       const Bytes some = Frames7(10);
       ASSERT_EQ(write(feed, some.data(), some.size()), static_cast<ssize_t>(some.size()));
     }
-    std::this_thread::sleep_for(milliseconds(300));
+    LetSettle(pid, milliseconds(300));
     kill(pid, SIGTERM);
     const Ended e = WaitAtMost(pid, milliseconds(3000));
     if (feed >= 0) close(feed);
@@ -270,7 +283,7 @@ TEST(Interrupts, AtTheUsagePromptAndBeforeTheFirstFrame) {
   const int null = open("/dev/null", O_WRONLY);
   pid_t pid = Start({}, keys[0], null, null);
   close(keys[0]);
-  std::this_thread::sleep_for(milliseconds(200));
+  LetSettle(pid, milliseconds(200));
   kill(pid, SIGINT);
   Ended e = WaitAtMost(pid, milliseconds(2000));
   close(keys[1]);
@@ -281,7 +294,7 @@ TEST(Interrupts, AtTheUsagePromptAndBeforeTheFirstFrame) {
     SCOPED_TRACE(event);
     const int out = open(dir.Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid = Start({dir.Path("src"), dir.Path("dst"), event}, open("/dev/null", O_RDONLY), out, out);
-    std::this_thread::sleep_for(milliseconds(200));
+    LetSettle(pid, milliseconds(200));
     kill(pid, SIGTERM);
     e = WaitAtMost(pid, milliseconds(2000));
     close(out);
@@ -299,7 +312,7 @@ TEST(Interrupts, AtTheUsagePromptAndBeforeTheFirstFrame) {
   const int feed = open(dir.Path("src").c_str(), O_WRONLY);
   const Bytes one = Frames7(1);
   ASSERT_EQ(write(feed, one.data(), one.size()), static_cast<ssize_t>(one.size()));
-  std::this_thread::sleep_for(milliseconds(300));
+  LetSettle(pid, milliseconds(300));
   kill(pid, SIGTERM);
   e = WaitAtMost(pid, milliseconds(2000));
   close(feed);
