@@ -5,7 +5,6 @@
 #include "amrdec/amrnb_decoder.h"
 #include "app/frame_output.h"
 #include "app/jobs.h"
-#include "app/system_io.h"
 #include "container/amr_wave_reader.h"
 #include "container/byte_order.h"
 #include "container/platform.h"
@@ -76,13 +75,11 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
   auto* scratch = static_cast<amrnb::DecoderScratch*>(codec.scratch);
   amrnb::ResetDecoder(0, state);
 
-  ClearLastError();
-  FILE* destination = OpenFile(destination_path, "wb+");
+  // A pipe destination is refused below whether or not it has a reader.
+  FILE* destination = OpenJobDestination(destination_path, false, "\nFailed to Initialize Wave File..",
+                                         source_path, &source);
   if (destination == nullptr) {
-    std::printf("\nFailed to open(%s) Error(%d)", destination_path, GetLastError());
-    std::printf("\nFailed to Initialize Wave File..");
     codec.Release();
-    source.Close();
     return kJobOpenFailed;
   }
 
@@ -105,7 +102,7 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
   }
 
   // Samples go out through one buffer of whole frames, with the progress text held with them
-  // until their write is known. The stream is unbuffered, so the headers' writes are known
+  // until their write is known. The stream came unbuffered, so the headers' writes are known
   // at once too.
   FrameOutput output(destination, kWaveHeaderSize, false);
   status = WriteWaveHeader(0, destination);
@@ -171,6 +168,8 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
     layout = -1;
     read_status = ReadAmrFrame(&source, frame, &length, &layout);
   }
+  // An interrupted read of a FIFO source ends the frames like the end of the input.
+  if (!size_limit_reached && interrupt == 0) interrupt = PendingInterrupt();
   output.Flush();
   source.HoldFrameText(nullptr);
 
@@ -192,10 +191,8 @@ int32_t DecodeToWave(const char* source_path, const char* destination_path,
     return stop(kJobDecoderSetupOrFinalHeaderFailed);
   }
   if (interrupt != 0) {
-    std::printf("\nInterrupted by signal %d: stopped after %llu decoded frames, which the WAV file"
-                " holds under a complete header.\n",
-                interrupt, static_cast<unsigned long long>(data_bytes / kPcmFrameBytes));
-    return stop(128 + interrupt);
+    return stop(ReportInterrupt(interrupt, data_bytes / kPcmFrameBytes, "decoded ",
+                                "which the WAV file holds under a complete header."));
   }
   return stop(size_limit_reached ? kJobDecoderSetupOrFinalHeaderFailed : kJobOk);
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/system_io.h"
 #include "container/platform.h"
 
 namespace {
@@ -19,7 +18,6 @@ FrameOutput::FrameOutput(FILE* destination, uint64_t start, bool stop_at_first_l
       bytes_(kBufferBytes),
       frame_end_(kMaxFrames),
       text_mark_(kMaxFrames) {
-  std::setvbuf(destination, nullptr, _IONBF, 0);
   text_.reserve(4096);
 }
 
@@ -60,6 +58,7 @@ bool FrameOutput::Flush() {
     }
     if (frame_done == size) {
       position_ += size;
+      ++frames_written_;
       continue;
     }
     PrintText(text_from, text_mark_[i]);

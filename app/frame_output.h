@@ -15,10 +15,10 @@
 
 class FrameOutput {
  public:
-  // Frames start at byte `start` of `destination`, where the stream stands; the stream is
-  // made unbuffered, so each write here reaches the file or fails at once. With
-  // `stop_at_first_loss`, a lost frame ends the output (the header job); otherwise each lost
-  // frame is reported and the output goes on (the decode job).
+  // Frames start at byte `start` of `destination`, where the stream stands. The stream must
+  // be unbuffered (OpenDestination opens it so), so that each write here reaches the file or
+  // fails at once. With `stop_at_first_loss`, a lost frame ends the output (the header job);
+  // otherwise each lost frame is reported and the output goes on (the decode job).
   FrameOutput(FILE* destination, uint64_t start, bool stop_at_first_loss);
   FrameOutput(const FrameOutput&) = delete;
   FrameOutput& operator=(const FrameOutput&) = delete;
@@ -52,6 +52,9 @@ class FrameOutput {
   // Bytes of the frames written, all whole, from `start` on.
   uint64_t written() const { return position_ - start_; }
 
+  // Number of frames written whole.
+  uint64_t frames_written() const { return frames_written_; }
+
   // Cuts what a frame lost last left behind the written frames; false if that failed.
   bool CutTail();
 
@@ -68,6 +71,7 @@ class FrameOutput {
   bool stop_at_first_loss_;
   uint64_t position_;   // end of the frames written
   uint64_t file_end_;   // end of the bytes written, a lost frame's included
+  uint64_t frames_written_ = 0;
   int seek_error_ = 0;  // nonzero once the stream could not be put back after a lost frame
   std::vector<uint8_t> bytes_;
   size_t used_ = 0;

@@ -4,7 +4,6 @@
 #include "amrdec/amrnb_file.h"
 #include "app/frame_output.h"
 #include "app/jobs.h"
-#include "app/system_io.h"
 #include "container/amr_wave_reader.h"
 #include "container/platform.h"
 
@@ -44,16 +43,12 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
     return kJobOpenFailed;
   }
 
-  ClearLastError();
-  FILE* destination = OpenFile(destination_path, "wb+");
-  if (destination == nullptr) {
-    std::printf("\nFailed to open(%s) Error(%d)", destination_path, GetLastError());
-    std::printf("Failed to open File (%s)", source_path);
-    source.Close();
-    return kJobOpenFailed;
-  }
+  // Pipes are written to, but only one that a program reads.
+  FILE* destination = OpenJobDestination(destination_path, true, "Failed to open File (%s)",
+                                         source_path, &source);
+  if (destination == nullptr) return kJobOpenFailed;
   // Frames go out through one buffer, with the progress text held with them until their
-  // write is known; the stream is unbuffered, so the magic's write is known at once too.
+  // write is known; the stream came unbuffered, so the magic's write is known at once too.
   FrameOutput output(destination, kAmrMagicSize, true);
   Destination sink{destination, &output, false, 0};
   amrnb_storage_writer* writer = nullptr;
@@ -65,6 +60,10 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   };
   ClearLastError();
   if (amrnb_storage_writer_open_callback(WriteToDestination, &sink, &writer) != AMRNB_OK) {
+    // A pipe that is full and not read holds the magic until an interrupt cuts the wait.
+    if (const int signal_number = PendingInterrupt(); signal_number != 0) {
+      return stop(ReportInterrupt(signal_number, 0, "", "which the AMR file holds."));
+    }
     std::printf("\n Failed to write. AMR Header. Error(%d)", sink.magic_written ? sink.magic_error : GetLastError());
     std::printf("Failed to open File (%s)", source_path);
     return stop(kJobWriteFailed);
@@ -75,7 +74,6 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
   std::memset(frame, 0, sizeof frame);
   uint32_t length = 0;
   int32_t layout = -1;
-  uint64_t frames = 0;
   int interrupt = 0;
   bool written = true;
 
@@ -89,13 +87,22 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
       break;
     }
     output.text()->push_back('.');
-    ++frames;
     if ((interrupt = PendingInterrupt()) != 0) break;
     layout = -1;
     read_status = ReadAmrFrame(&source, frame, &length, &layout);
   }
   // The frames still held are written now; a lost frame stops the job like a failed write.
   written = written && output.Flush();
+  // An interrupt that cut a write to a pipe short, or a read of a FIFO source, ends the job
+  // as an interrupt, with the frames that were written whole.
+  if (interrupt == 0) interrupt = PendingInterrupt();
+  if (interrupt != 0) {
+    amrnb_storage_writer_close(writer);
+    writer = nullptr;
+    std::fclose(destination);
+    source.Close();
+    return ReportInterrupt(interrupt, output.frames_written(), "", "which the AMR file holds.");
+  }
   if (!written) {
     std::printf("\nFailed to Decode AMR..");
     return stop(kJobWriteFailed);
@@ -113,11 +120,6 @@ int32_t RunHeaderJob(const char* source_path, const char* destination_path) {
     std::printf("\n Failed to write. Error(%d)", GetLastError());
     std::printf("\nFailed to Decode AMR..");
     return kJobWriteFailed;
-  }
-  if (interrupt != 0) {
-    std::printf("\nInterrupted by signal %d: stopped after %llu frames, which the AMR file holds.\n",
-                interrupt, static_cast<unsigned long long>(frames));
-    return 128 + interrupt;
   }
   PrintEndOfFileTimes(start_ms);
   return kJobOk;

@@ -1,7 +1,6 @@
 #include <cstdio>
 
 #include "app/jobs.h"
-#include "app/system_io.h"
 #include "container/amr_wave_reader.h"
 #include "container/platform.h"
 
@@ -14,11 +13,49 @@ int32_t OpenAmrSource(const char* source_path, AMRFileHandler* source) {
   } else {
     status = ReadAmrWaveHeader(source->stream());
   }
+  // A FIFO source blocks its open and its reads until a writer comes: an interrupt there
+  // ends the job before anything else is opened.
+  if (const int signal_number = PendingInterrupt(); signal_number != 0) {
+    source->Close();
+    std::printf("\nInterrupted by signal %d before the first frame; no destination was written.\n",
+                signal_number);
+    return 128 + signal_number;
+  }
   if (status != kReadOk) {
     std::printf("Failed to Read File (%s)", source_path);
     source->Close();
   }
   return status;
+}
+
+FILE* OpenJobDestination(const char* destination_path, bool fifo_needs_reader,
+                         const char* open_failure_line, const char* source_path,
+                         AMRFileHandler* source) {
+  DestinationOpen result = DestinationOpen::kFailed;
+  ClearLastError();
+  FILE* destination = OpenDestination(destination_path, fifo_needs_reader, &result);
+  if (result == DestinationOpen::kBusy) {
+    std::printf("\nDestination (%s) is being written by another amrconv; refusing to write it too.",
+                destination_path);
+  } else if (result == DestinationOpen::kNoReader) {
+    // Written anyway, the data would be lost, or the job would wait for a reader forever.
+    std::printf("\nDestination (%s) is a FIFO that no program is reading; refusing to write into it.",
+                destination_path);
+  } else if (destination == nullptr) {
+    std::printf("\nFailed to open(%s) Error(%d)", destination_path, GetLastError());
+    std::printf(open_failure_line, source_path);
+  }
+  if (destination == nullptr) source->Close();
+  return destination;
+}
+
+int32_t ReportInterrupt(int signal_number, uint64_t frames, const char* kind, const char* what) {
+  // With standard output gone, the line goes where it can still be read.
+  const bool output_closed = signal_number == kOutputClosed;
+  std::fprintf(output_closed ? stderr : stdout, "\nInterrupted by signal %d%s: stopped after %llu %sframe%s, %s\n",
+               signal_number, output_closed ? " (standard output closed)" : "",
+               static_cast<unsigned long long>(frames), kind, frames == 1 ? "" : "s", what);
+  return 128 + signal_number;
 }
 
 int32_t RefuseSourceAsDestination(const char* source_path, const char* destination_path,

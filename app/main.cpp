@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/jobs.h"
-#include "app/system_io.h"
 #include "container/platform.h"
 
 namespace {
@@ -27,7 +26,6 @@ int main(int argc, char* argv[]) {
   // Started with standard input or output closed (by a service manager, say), the source or
   // the destination would get its descriptor, and the progress text would land in the file.
   OpenMissingStandardDescriptors();
-  InstallInterruptHandlers();
   UseUtf8Arguments(&argc, &argv);
   char source_path[kPathBufferBytes];
   char destination_path[kPathBufferBytes];
@@ -56,8 +54,13 @@ int main(int argc, char* argv[]) {
   int event_type = -1;
   std::sscanf(argv[3], "%d", &event_type);
 
-  if (event_type == 1) return RunDecodeJob(source_path, destination_path);
-  if (event_type == 2) return RunHeaderJob(source_path, destination_path);
-  std::printf("\nInvalid Argument. setting to default");
-  return 1;
+  if (event_type != 1 && event_type != 2) {
+    std::printf("\nInvalid Argument. setting to default");
+    return 1;
+  }
+  // Only a job stops on an interrupt at a frame boundary; until it starts (at the usage
+  // prompt, say) an interrupt ends the program at once.
+  InstallInterruptHandlers();
+  return event_type == 1 ? RunDecodeJob(source_path, destination_path)
+                         : RunHeaderJob(source_path, destination_path);
 }

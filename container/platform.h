@@ -1,7 +1,9 @@
 // The operating-system services the converter needs, in one place: the error number of the
 // last failed system call, a millisecond tick counter for the timing lines, opening a file by
-// its path, telling whether two names lead to the same file, and the path-length rule.
-// On Windows they are Windows' own (platform_win32.cpp); elsewhere POSIX stands in.
+// its path, opening and locking a destination, 64-bit seeks and truncation, telling whether
+// two names lead to the same file, the path-length rule, the standard descriptors and the
+// interrupt signals. On Windows they are Windows' own (platform_win32.cpp); elsewhere POSIX
+// stands in (platform_posix.cpp). No other file of the program calls the system directly.
 #ifndef CONTAINER_PLATFORM_H
 #define CONTAINER_PLATFORM_H
 
@@ -29,6 +31,51 @@ size_t PathLength(const char* path);
 // Opens a file like fopen. On Windows the path is UTF-8, or else text in the console's code
 // page, and the file is opened by its UTF-16 name, so names with any letters open.
 FILE* OpenFile(const char* path, const char* mode);
+
+// How OpenDestination ended.
+enum class DestinationOpen {
+  kOpened,
+  kFailed,    // the system refused; the last-error number says why
+  kBusy,      // another program (another amrconv) holds the file's lock: it is writing it
+  kNoReader,  // a FIFO (named pipe) that no program has open for reading
+};
+
+// Opens the file a job writes, for writing and reading like fopen's "wb+", creating it if
+// needed. A regular file is locked first (an advisory lock, which every amrconv takes on its
+// destination and holds until the stream is closed) and only then truncated, so a file that
+// another amrconv is writing is left untouched and reported as kBusy. With
+// `fifo_needs_reader`, a FIFO is opened for writing alone and refused as kNoReader when no
+// program reads it, instead of the data going nowhere. The stream comes back unbuffered,
+// before any other operation on it: each write reaches the file, or fails, at once.
+FILE* OpenDestination(const char* path, bool fifo_needs_reader, DestinationOpen* result);
+
+// Puts the stream at byte `offset`; false (with the error number set) if it cannot seek,
+// as for a pipe, a socket or a terminal.
+bool SeekStream(FILE* stream, uint64_t offset);
+
+// Cuts the file behind the stream to `size` bytes.
+bool TruncateStream(FILE* stream, uint64_t size);
+
+// Opens the null device on any of descriptors 0, 1 and 2 that is closed, so that no file
+// opened later can take the place of standard input, output or error.
+void OpenMissingStandardDescriptors();
+
+// SIGINT, SIGTERM and SIGHUP (those not ignored when the program started, as nohup leaves
+// SIGHUP) ask the jobs to stop at the next frame boundary; a second one ends the program at
+// once. They interrupt a blocked read, write or open (no restart), and after the first one
+// every blocked call is woken within a tenth of a second, so a stalled pipe or FIFO cannot
+// hold the job. A closed pipe on standard output (SIGPIPE) asks the jobs to stop as well. A
+// file-size limit makes writes fail instead of ending the program. On Windows, Ctrl-C and
+// SIGTERM through the C runtime's console handler.
+void InstallInterruptHandlers();
+
+// The signal number of the first interrupt received, or 0. kOutputClosed once standard output
+// has failed after its reader went away.
+int PendingInterrupt();
+
+// What PendingInterrupt reports for a closed standard output: SIGPIPE's number where there is
+// one (13 on every POSIX system in use).
+inline constexpr int kOutputClosed = 13;
 
 // What tells one file from another, whatever path leads to it: volume serial number and
 // file index on Windows, device and inode elsewhere.

@@ -7,6 +7,10 @@
 #include <shellapi.h>
 #include <io.h>
 
+#include <fcntl.h>
+
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -124,3 +128,77 @@ void UseUtf8Arguments(int* argc, char*** argv) {
 }
 
 bool IsTerminal(FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+FILE* OpenDestination(const char* path, bool, DestinationOpen* result) {
+  *result = DestinationOpen::kFailed;
+  // Opened without truncation; a file another amrconv has locked is left untouched. Reading
+  // and writing stay shared, as with fopen, so a player may look at the file meanwhile.
+  const HANDLE handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const auto abandon = [handle] {
+    const DWORD error = ::GetLastError();
+    CloseHandle(handle);
+    ::SetLastError(error);
+    return static_cast<FILE*>(nullptr);
+  };
+  if (GetFileType(handle) == FILE_TYPE_DISK) {
+    // Windows locks byte ranges and enforces them, so the lock covers the last byte a file
+    // can have, which no write ever reaches: it marks the file as being written without
+    // stopping anyone from reading it. The lock goes with the handle when the stream closes.
+    OVERLAPPED at{};
+    at.Offset = 0xFFFFFFFEu;
+    at.OffsetHigh = 0x7FFFFFFFu;
+    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+      if (::GetLastError() == ERROR_LOCK_VIOLATION) *result = DestinationOpen::kBusy;
+      return abandon();
+    }
+    if (!SetEndOfFile(handle)) return abandon();  // the handle stands at offset 0
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (descriptor == -1) return abandon();
+  FILE* stream = _fdopen(descriptor, "wb+");
+  if (stream == nullptr) {
+    _close(descriptor);  // closes the handle too
+    return nullptr;
+  }
+  std::setvbuf(stream, nullptr, _IONBF, 0);
+  *result = DestinationOpen::kOpened;
+  return stream;
+}
+
+bool SeekStream(FILE* stream, uint64_t offset) {
+  return _fseeki64(stream, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+bool TruncateStream(FILE* stream, uint64_t size) {
+  return _chsize_s(_fileno(stream), static_cast<__int64>(size)) == 0;
+}
+
+// A Windows program started without standard handles gets no descriptors in their places.
+void OpenMissingStandardDescriptors() {}
+
+namespace {
+
+volatile std::sig_atomic_t pending_interrupt = 0;
+
+// The C runtime calls this from its console control handler, on a thread of its own. It
+// resets the handler to the default before the call, so a second Ctrl-C ends the program.
+extern "C" void OnInterrupt(int signal_number) {
+  if (pending_interrupt != 0) {
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
+  pending_interrupt = signal_number;
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+}
+
+int PendingInterrupt() { return pending_interrupt; }

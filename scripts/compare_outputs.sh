@@ -19,7 +19,6 @@ fi
 rm -rf "$work" && mkdir -p "$work/streams"
 cp tests/data/conformance/*.wav "$work/streams/"
 rm -f "$work/streams/"*.out.wav
-if [ -d ../shared/conformance/streams ]; then cp -n ../shared/conformance/streams/*.wav "$work/streams/"; fi
 "$native/tools/amrstreamgen" --frames 3000 --mode-change 0.05 --bad 0.03 --nodata 0.02 --dtx 0.01 \
   --seed 16 "$work/streams/generated_speech.wav" >/dev/null
 "$native/tools/amrstreamgen" --gen random --frames 1000 --mode-change 0.2 --bad 0.05 --seed 16 \

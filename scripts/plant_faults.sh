@@ -22,7 +22,10 @@ while IFS=$'\t' read -r file expr what; do
     echo "NO BUILD     $file: $what"
   else
     ctest --test-dir "$build" -LE slow -j2 --timeout 600 >"$build/planted_fault.ctest.log" 2>&1
-    failed=$(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' "$build/planted_fault.ctest.log" | tr '\n' ' ')
+    # Only the tests listed as failed count: a skipped test ("The following tests did not run")
+    # has caught nothing.
+    failed=$(awk '/^The following tests FAILED:/ { on = 1; next } on && /^[[:space:]]*[0-9]+ - / { print $3; next } { on = 0 }' \
+               "$build/planted_fault.ctest.log" | tr '\n' ' ')
     if [[ -n $failed ]]; then
       caught=$((caught + 1))
       echo "CAUGHT       $file: $what -- $failed"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <string>
@@ -172,7 +173,11 @@ RunResult RunFed(const TempDir& dir, const Bytes& source, size_t split, const st
   const int feed = open(dir.Path("pipe").c_str(), O_WRONLY);
   EXPECT_EQ(write(feed, source.data(), split), static_cast<ssize_t>(split));
   between(pid);
-  EXPECT_EQ(write(feed, source.data() + split, source.size() - split), static_cast<ssize_t>(source.size() - split));
+  // A job that `between` interrupted stops reading at once and closes its source, so the rest
+  // may meet a FIFO without reader and go only in part, or not at all. The callers compare
+  // what the job wrote with a full run, which a feed cut short otherwise would fail.
+  std::signal(SIGPIPE, SIG_IGN);
+  [[maybe_unused]] const ssize_t rest = write(feed, source.data() + split, source.size() - split);
   close(feed);
   reader.join();
   close(out[0]);

@@ -1,5 +1,6 @@
 // The platform layer seen through the jobs: which destinations are the source file itself,
-// file names beyond ASCII, the path limit, and the error numbers that failed opens report.
+// file names beyond ASCII, the path limit, the error numbers that failed opens report, and
+// the lock that keeps a second writer off a destination.
 // On Windows these are Windows' own rules (file index, UTF-16 names, GetLastError).
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "app/jobs.h"
+#include "container/platform.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -128,4 +130,26 @@ TEST(ErrorNumbers, FailedOpensReportTheSystemsOwnNumber) {
   RunJob(RunHeaderJob, folder, dir.Path("dst"), &out);
   EXPECT_EQ(out, "Failed to open AMR File. Error(5)Failed to Read File (" + folder + ")");
 #endif
+}
+
+// A destination that another amrconv is writing (this test holds its lock, as that program
+// would) is refused by both jobs and left as it is, still readable; once its writer has closed
+// it, it is written. On Windows the lock is LockFileEx's.
+TEST(DestinationLock, LockedDestinationIsRefusedAndLeftAsItIs) {
+  TempDir dir;
+  const std::string destination = dir.Path("dst");
+  DestinationOpen how = DestinationOpen::kFailed;
+  FILE* writer = OpenDestination(destination.c_str(), false, &how);
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(how, DestinationOpen::kOpened);
+  ASSERT_EQ(std::fwrite("partial", 1, 7, writer), 7u);
+  for (Job job : {RunHeaderJob, RunDecodeJob}) {
+    std::string out;
+    EXPECT_EQ(RunJob(job, kStream, destination, &out), 3);
+    EXPECT_NE(out.find("is being written by another amrconv"), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(destination), Bytes({'p', 'a', 'r', 't', 'i', 'a', 'l'}));
+  }
+  std::fclose(writer);
+  EXPECT_EQ(RunJob(RunHeaderJob, kStream, destination), 0);
+  EXPECT_EQ(ReadFile(destination).size(), 6 + fs::file_size(kStream) - 62);
 }

@@ -1,9 +1,17 @@
 // Sources and destinations that recorders, file transfers and full disks leave behind: write
 // failures that stdio reports late, a directory as source, odd paths, and a destination
-// that is the source itself. Nothing may crash, and no lost data may end with status 0.
+// that is the source itself; interrupts that find the program blocked on a pipe, a reader of
+// its output that goes away, and a FIFO destination without reader. Nothing may crash or
+// hang, and no lost data may end with status 0.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +147,238 @@ TEST(OddPaths, LongestPathIsUsedAndOneMoreIsRefused) {
     EXPECT_FALSE(Exists(too_long));
     EXPECT_FALSE(Exists(dir.Path("dst")));
   }
+}
+
+// ---- Interrupts, closed output and concurrent writers: the program as a child process ----
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Starts amrconv with `args` on the given descriptors for standard input, output and error.
+pid_t Start(const std::vector<std::string>& args, int in, int out, int err) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in, 0), dup2(out, 1), dup2(err, 2);
+    std::vector<char*> argv{const_cast<char*>(AMRCONV_BINARY)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(AMRCONV_BINARY, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Gives the child time to settle where it waits, after it has become amrconv: a signal sent
+// before the exec would hit the test's own copy of itself.
+void LetSettle(pid_t pid, milliseconds settle) {
+  const std::string program = std::filesystem::canonical(AMRCONV_BINARY).string();
+  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  for (int i = 0; i < 2500; ++i) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(exe, error).string() == program) break;
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+  std::this_thread::sleep_for(settle);
+}
+
+struct Ended {
+  int wstatus;
+  double seconds;  // from the call to the end
+  bool hung;       // still running after the limit: killed with SIGKILL
+};
+
+// Waits for the child at most `limit`, then kills it.
+Ended WaitAtMost(pid_t pid, milliseconds limit) {
+  const auto start = steady_clock::now();
+  int wstatus = 0;
+  bool hung = false;
+  while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+    if (steady_clock::now() - start > limit) {
+      hung = true;
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+      break;
+    }
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+  return {wstatus, std::chrono::duration<double>(steady_clock::now() - start).count(), hung};
+}
+
+int ExitCode(const Ended& e) { return WIFEXITED(e.wstatus) ? WEXITSTATUS(e.wstatus) : -1; }
+
+std::string Text(const std::string& path) {
+  const Bytes b = ReadFile(path);
+  return std::string(b.begin(), b.end());
+}
+
+Bytes Frames7(int count) {
+  Bytes source = AmrWaveHeader();
+  for (int i = 0; i < count; ++i) Append(source, Frame(7, static_cast<uint8_t>(i * 7)));
+  return source;
+}
+
+// A FIFO destination whose reader has it open but reads nothing: the header job blocks on its
+// write and SIGTERM must end it at once, with no SIGKILL. First with the signal arriving in
+// the blocked write; then with the signal arriving while the job waits for its FIFO source,
+// so the frames it still holds meet a destination that is already full (4 KiB, filled up to
+// room for the magic alone): the blocked write comes after the signal. What reached the pipe
+// starts with the magic and the source's frames.
+TEST(Interrupts, StalledPipeEndsTheJobWithinASecondOfSigterm) {
+  TempDir dir;
+  WriteFile(dir.Path("big.wav"), Frames7(4000));
+  for (const bool source_is_fifo : {false, true}) {
+    SCOPED_TRACE(source_is_fifo ? "signal while reading the source" : "signal in the blocked write");
+    const std::string fifo = dir.Path(source_is_fifo ? "dst2" : "dst1");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    size_t prefilled = 0;
+    std::string source = dir.Path("big.wav");
+    if (source_is_fifo) {
+      const int filler = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      ASSERT_EQ(fcntl(filler, F_SETPIPE_SZ, 4096), 4096);
+      prefilled = 4096 - 6;
+      ASSERT_EQ(write(filler, Bytes(prefilled, 'x').data(), prefilled), static_cast<ssize_t>(prefilled));
+      close(filler);
+      source = dir.Path("src");
+      ASSERT_EQ(mkfifo(source.c_str(), 0600), 0);
+    }
+    const int out = open(dir.Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Start({source, fifo, "2"}, open("/dev/null", O_RDONLY), out, out);
+    int feed = -1;
+    if (source_is_fifo) {
+      feed = open(source.c_str(), O_WRONLY);
+      const Bytes some = Frames7(10);
+      ASSERT_EQ(write(feed, some.data(), some.size()), static_cast<ssize_t>(some.size()));
+    }
+    LetSettle(pid, milliseconds(300));
+    kill(pid, SIGTERM);
+    const Ended e = WaitAtMost(pid, milliseconds(3000));
+    if (feed >= 0) close(feed);
+    close(out);
+    EXPECT_FALSE(e.hung);
+    EXPECT_LT(e.seconds, 1.0);
+    EXPECT_EQ(ExitCode(e), 143);
+    EXPECT_NE(Text(dir.Path("out.txt")).find("\nInterrupted by signal 15: stopped after "), std::string::npos)
+        << Text(dir.Path("out.txt"));
+
+    Bytes piped(200000);
+    const ssize_t n = read(reader, piped.data(), piped.size());
+    close(reader);
+    ASSERT_GE(n, static_cast<ssize_t>(prefilled + 6));
+    piped.resize(static_cast<size_t>(n));
+    const Bytes expected = Frames7(4000);
+    EXPECT_EQ(Bytes(piped.begin() + prefilled, piped.begin() + prefilled + 6), Bytes({'#', '!', 'A', 'M', 'R', '\n'}));
+    EXPECT_TRUE(std::equal(piped.begin() + prefilled + 6, piped.end(), expected.begin() + 62));
+  }
+}
+
+// Until a job starts, an interrupt ends the program at once: Ctrl-C at the usage prompt kills
+// it by SIGINT. While the job waits for its FIFO source to open (no frame read yet), SIGTERM
+// ends it with 143 and no destination; while it waits for a second frame, with 143 and a
+// complete file of one frame.
+TEST(Interrupts, AtTheUsagePromptAndBeforeTheFirstFrame) {
+  TempDir dir;
+  int keys[2];
+  ASSERT_EQ(pipe(keys), 0);
+  const int null = open("/dev/null", O_WRONLY);
+  pid_t pid = Start({}, keys[0], null, null);
+  close(keys[0]);
+  LetSettle(pid, milliseconds(200));
+  kill(pid, SIGINT);
+  Ended e = WaitAtMost(pid, milliseconds(2000));
+  close(keys[1]);
+  EXPECT_TRUE(WIFSIGNALED(e.wstatus) && WTERMSIG(e.wstatus) == SIGINT) << "exit code " << ExitCode(e);
+
+  ASSERT_EQ(mkfifo(dir.Path("src").c_str(), 0600), 0);
+  for (const char* event : {"1", "2"}) {
+    SCOPED_TRACE(event);
+    const int out = open(dir.Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid = Start({dir.Path("src"), dir.Path("dst"), event}, open("/dev/null", O_RDONLY), out, out);
+    LetSettle(pid, milliseconds(200));
+    kill(pid, SIGTERM);
+    e = WaitAtMost(pid, milliseconds(2000));
+    close(out);
+    EXPECT_FALSE(e.hung);
+    EXPECT_EQ(ExitCode(e), 143);
+    EXPECT_NE(Text(dir.Path("out.txt")).find("\nInterrupted by signal 15 before the first frame"), std::string::npos)
+        << Text(dir.Path("out.txt"));
+    EXPECT_FALSE(Exists(dir.Path("dst")));
+  }
+
+  // One frame, then the job waits for the next: the interrupt ends the read, and the
+  // destination holds that frame under a header that counts it.
+  const int out = open(dir.Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid = Start({dir.Path("src"), dir.Path("dst"), "1"}, open("/dev/null", O_RDONLY), out, out);
+  const int feed = open(dir.Path("src").c_str(), O_WRONLY);
+  const Bytes one = Frames7(1);
+  ASSERT_EQ(write(feed, one.data(), one.size()), static_cast<ssize_t>(one.size()));
+  LetSettle(pid, milliseconds(300));
+  kill(pid, SIGTERM);
+  e = WaitAtMost(pid, milliseconds(2000));
+  close(feed);
+  close(out);
+  EXPECT_EQ(ExitCode(e), 143);
+  EXPECT_TRUE(Text(dir.Path("out.txt")).ends_with(
+      "\nInterrupted by signal 15: stopped after 1 decoded frame, which the WAV file holds under a complete header.\n"))
+      << Text(dir.Path("out.txt"));
+  const Bytes dst = ReadFile(dir.Path("dst"));
+  ASSERT_EQ(dst.size(), 62u + 320);
+  EXPECT_EQ(Le32(dst, 58), 320u);
+  close(null);
+}
+
+// `amrconv big.wav out 1 | head -n 3`: the reader of standard output leaves after three lines.
+// The job stops like an interrupt with 141 (128 + SIGPIPE) and says so on standard error; the
+// destination is a prefix of a full run's, of whole frames, under a header that counts them.
+TEST(ClosedOutput, ReaderThatLeavesEndsTheJobWithAFinishedFile) {
+  TempDir dir;
+  WriteFile(dir.Path("big.wav"), Frames7(20000));
+  for (const char* event : {"1", "2"}) {
+    SCOPED_TRACE(event);
+    const bool wav = event[0] == '1';
+    ASSERT_EQ(RunAmrconv(dir, {dir.Path("big.wav"), dir.Path("full"), event}).exit_code, 0);
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);  // the child must not hold the read end itself
+    const int err = open(dir.Path("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = Start({dir.Path("big.wav"), dir.Path("dst"), event}, open("/dev/null", O_RDONLY), out[1], err);
+    close(out[1]);
+    close(err);
+    int lines = 0;
+    for (char c; lines < 3 && read(out[0], &c, 1) == 1;) lines += c == '\n';
+    close(out[0]);
+    const Ended e = WaitAtMost(pid, milliseconds(20000));
+    EXPECT_EQ(lines, 3);
+    EXPECT_EQ(ExitCode(e), 141);
+    EXPECT_NE(Text(dir.Path("err.txt")).find("\nInterrupted by signal 13 (standard output closed): stopped after "),
+              std::string::npos) << Text(dir.Path("err.txt"));
+
+    const Bytes full = ReadFile(dir.Path("full"));
+    const Bytes dst = ReadFile(dir.Path("dst"));
+    const size_t head = wav ? 62 : 6;
+    ASSERT_GT(dst.size(), head);
+    ASSERT_LT(dst.size(), full.size());
+    EXPECT_EQ((dst.size() - head) % (wav ? 320 : 32), 0u);
+    EXPECT_TRUE(std::equal(dst.begin() + head, dst.end(), full.begin() + head));
+    if (wav) {
+      EXPECT_EQ(Le32(dst, 58), dst.size() - 62);
+    }
+  }
+}
+
+// The header job refuses a FIFO that no program reads at once, instead of swallowing the
+// frames or waiting for a reader. (A destination another amrconv writes: platform_test.)
+TEST(Destinations, FifoWithoutReaderIsRefused) {
+  TempDir dir;
+  WriteFile(dir.Path("src.wav"), SourceWithFrames(5));
+  ASSERT_EQ(mkfifo(dir.Path("fifo").c_str(), 0600), 0);
+  const int out = open(dir.Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t pid = Start({dir.Path("src.wav"), dir.Path("fifo"), "2"}, open("/dev/null", O_RDONLY), out, out);
+  const Ended e = WaitAtMost(pid, milliseconds(2000));
+  close(out);
+  EXPECT_FALSE(e.hung);
+  EXPECT_EQ(ExitCode(e), 3);
+  EXPECT_TRUE(Text(dir.Path("out.txt")).ends_with("is a FIFO that no program is reading; refusing to write into it."))
+      << Text(dir.Path("out.txt"));
 }
 
 #if defined(__SANITIZE_ADDRESS__)

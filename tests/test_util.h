@@ -28,11 +28,19 @@ namespace testutil {
 
 using Bytes = std::vector<uint8_t>;
 
-// Frame lengths by frame type, header byte included, as the program's reader prints and
-// checks them (spec Part 2.1): types 10..14 are 0. Written out here, not taken from the code
-// under test.
-inline constexpr std::array<int, 16> kFrameBytes = {13, 14, 16, 18, 20, 21, 27, 32,
-                                                    6,  32, 0,  0,  0,  0,  0,  1};
+// Frame lengths by frame type, header byte included, as the program's reader takes them,
+// worked out here from the payload bit counts of the 3GPP modes (not taken from the decoder's
+// table, so that a wrong entry there fails the tests): types 0..8 are the eight speech modes
+// and the SID frame, rounded up to whole bytes behind the header byte; type 9 is read as 32
+// bytes, 10..14 have no frames (0), 15 (no data) is the header byte alone.
+inline constexpr auto kFrameBytes = [] {
+  constexpr int kPayloadBits[9] = {95, 103, 118, 134, 148, 159, 204, 244, 39};
+  std::array<int, 16> bytes{};
+  for (int i = 0; i < 9; ++i) bytes[i] = 1 + (kPayloadBits[i] + 7) / 8;
+  bytes[9] = 32;
+  bytes[15] = 1;
+  return bytes;
+}();
 
 class TempDir {
  public:

@@ -11,6 +11,11 @@
 
 #include "../fixed_point.h"
 
+// The scalar reference forms, which some kernels here fall back to. vector_kernels.h names
+// this namespace when it includes this header, so it is declared before that header is read.
+namespace amrnb::sse2 {}
+#include "../vector_kernels.h"
+
 namespace amrnb::sse2 {
 
 namespace detail {

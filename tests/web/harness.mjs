@@ -78,7 +78,7 @@ export function nativeAvailable() {
   return fs.existsSync(amrconvPath);
 }
 
-// Conformance streams: the repository's copies, and the shared folder's for any it lacks.
+// Conformance streams: the repository's copies in tests/data/conformance.
 // Each has NAME.wav, the expected decoded file and the expected standard output.
 export function conformanceStreams() {
   const streams = new Map();
@@ -89,16 +89,6 @@ export function conformanceStreams() {
     streams.set(m[1], { name: m[1], source: path.join(local, f),
                         expected: path.join(local, `${m[1]}.out.wav`),
                         stdout: path.join(local, `${m[1]}.stdout.txt`) });
-  }
-  const shared = path.join(repoRoot, '../shared/conformance');
-  if (fs.existsSync(path.join(shared, 'streams'))) {
-    for (const f of fs.readdirSync(path.join(shared, 'streams'))) {
-      const name = f.replace(/\.wav$/, '');
-      if (streams.has(name)) continue;
-      streams.set(name, { name, source: path.join(shared, 'streams', f),
-                          expected: path.join(shared, 'expected', `${name}.out.wav`),
-                          stdout: path.join(shared, 'expected', `${name}.stdout.txt`) });
-    }
   }
   return [...streams.values()].sort((a, b) => a.name.localeCompare(b.name));
 }
