@@ -22,16 +22,16 @@ namespace {
 // temporary names, which a rerun overwrites).
 std::atomic<int> g_interrupt{0};
 
-extern "C" void OnInterrupt(int signal_number) {
+extern "C" void OnBatchInterrupt(int signal_number) {
   g_interrupt.store(signal_number);
   std::signal(signal_number, SIG_DFL);
 }
 
 void InstallInterruptHandlers() {
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  std::signal(SIGINT, OnBatchInterrupt);
+  std::signal(SIGTERM, OnBatchInterrupt);
 #if defined(SIGHUP)
-  std::signal(SIGHUP, OnInterrupt);
+  std::signal(SIGHUP, OnBatchInterrupt);
 #endif
 }
 
