@@ -6,10 +6,14 @@ set -euo pipefail
 cd "$1"
 cxx=${2:-c++}
 failed=0 checked=0
-# The x86 kernels' headers only where the compiler targets SSE2.
-sse2=$(echo | "$cxx" -dM -E -x c++ - | grep -c __SSE2__ || true)
-for header in $(git ls-files 'amrdec/*.h' 'app/*.h' 'container/*.h' 2>/dev/null || find amrdec app container -name '*.h'); do
-  [[ $header == amrdec/x86/* && $sse2 -eq 0 ]] && continue
+# Each instruction set's kernel headers only where the compiler targets it.
+macros=$(echo | "$cxx" -dM -E -x c++ -)
+has() { grep -q "$1" <<<"$macros"; }
+for header in $(git ls-files 'amrdec/*.h' 'app/*.h' 'batch/*.h' 'container/*.h' 2>/dev/null ||
+                find amrdec app batch container -name '*.h'); do
+  [[ $header == amrdec/x86/* ]] && ! has __SSE2__ && continue
+  [[ $header == amrdec/arm/* ]] && ! has __ARM_NEON && continue
+  [[ $header == amrdec/wasm/* ]] && ! has __wasm_simd128__ && continue
   if ! echo "#include \"$header\"" | "$cxx" -x c++ -std=c++20 -DAMRNBDEC_INTERNAL -Wall -Wextra -Werror \
       -fsyntax-only -I. - 2>/tmp/headers_alone.$$; then
     echo "FAIL: $header does not compile alone:"; head -n 5 /tmp/headers_alone.$$
