@@ -131,7 +131,8 @@ extern "C" void OnInterrupt(int signal_number) {
   pending_interrupt = signal_number;
   // A signal that lands just before a blocking call, or a job that still has frames to hand
   // to a stalled pipe, would wait forever: from now on a timer interrupts every blocked call
-  // within a tenth of a second until the job has wound down.
+  // within a tenth of a second until the job has wound down. (setitimer is a bare system call
+  // on Linux and the BSDs, with no lock or state of the C library, so a handler may call it.)
   itimerval every_tenth{{0, 100000}, {0, 100000}};
   setitimer(ITIMER_REAL, &every_tenth, nullptr);
 }
