@@ -249,7 +249,11 @@ TEST(FileReader, DamagedInputIsAStatusOrAmrconvsRule) {
   testutil::WriteFile(dir.Path("empty"), {});
   amrnb_file* f = nullptr;
   EXPECT_EQ(amrnb_file_open_path(dir.Path("empty").c_str(), &f), AMRNB_ERROR_SHORT_HEADER);
-  EXPECT_EQ(amrnb_file_open_path(dir.Path("").c_str(), &f), AMRNB_ERROR_READ);  // a directory
+#if defined(_WIN32)  // a directory cannot be opened as a file there
+  EXPECT_EQ(amrnb_file_open_path(dir.Path("").c_str(), &f), AMRNB_ERROR_OPEN);
+#else  // POSIX opens a directory and fails its read
+  EXPECT_EQ(amrnb_file_open_path(dir.Path("").c_str(), &f), AMRNB_ERROR_READ);
+#endif
   EXPECT_EQ(f, nullptr);
 }
 
@@ -301,8 +305,10 @@ TEST(StorageWriter, WritesWhatTheReaderReadsBack) {
   testutil::Append(one_frame, f7);
   EXPECT_EQ(testutil::ReadFile(dir.Path("a.amr")), one_frame);
   EXPECT_EQ(writer.OpenPath(dir.Path("no/such").c_str()), AMRNB_ERROR_OPEN);
+#if !defined(_WIN32)  // Windows has no device that fails every write
   ASSERT_EQ(writer.OpenPath("/dev/full"), AMRNB_OK);  // the magic waits in stdio's buffer
   EXPECT_EQ(writer.Close(), AMRNB_ERROR_WRITE);
+#endif
   amrnb_storage_writer* w = nullptr;
   EXPECT_EQ(amrnb_storage_writer_open_callback([](void*, const void*, size_t) { return -1L; }, nullptr, &w),
             AMRNB_ERROR_WRITE);
