@@ -208,7 +208,9 @@ typedef struct amrnb_convert_result {
  *       each has its message, and the file holds the others under a header that counts them);
  *   1   a path longer than 259 bytes (Windows: 259 UTF-16 units): nothing is touched;
  *   3   the source cannot be opened, the destination cannot be created, is the source itself
- *       or the file standard output goes to (as amrconv refuses it), or cannot be rewound (a
+ *       or the file standard output goes to (as amrconv refuses it), is being written by
+ *       another amrconv or amrnb_convert_file (each holds a lock on its destination while it
+ *       writes), is a FIFO that no program reads (event type 2), or cannot be rewound (a
  *       pipe; event type 1): no destination is created or written;
  *   12, 14  the header is short or unreadable, or its tag is not 310: no destination;
  *   13  event type 1: the provisional WAV header could not be written: the destination holds

@@ -77,14 +77,13 @@ class FrameSink {
     frame_end_ = nullptr;
   }
 
-  // Frames start at byte `start` of `destination`, where the stream stands; the stream is
-  // made unbuffered.
+  // Frames start at byte `start` of `destination`, where the stream stands; the stream came
+  // unbuffered from fp::OpenDestination.
   void Start(std::FILE* destination, uint64_t start, bool stop_at_first_loss, Messages* messages) {
     destination_ = destination;
     start_ = position_ = file_end_ = start;
     stop_at_first_loss_ = stop_at_first_loss;
     messages_ = messages;
-    std::setvbuf(destination, nullptr, _IONBF, 0);
   }
 
   bool HasRoom(size_t size) const { return frames_ < kMaxFrames && kBufferBytes - used_ >= size; }
@@ -227,6 +226,26 @@ bool RefuseDestination(Job* job) {
   return true;
 }
 
+// amrconv's OpenJobDestination: opens the destination as amrconv does, locked against a
+// second writer (fp::OpenDestination); null, with amrconv's reason added, when it is refused.
+// For an open that failed, `open_failure_line` follows, formatted with the source path.
+std::FILE* OpenDestination(Job* job, bool fifo_needs_reader, const char* open_failure_line) {
+  fp::DestinationOpen result = fp::DestinationOpen::kFailed;
+  fp::ClearLastError();
+  std::FILE* destination = fp::OpenDestination(job->destination_path, fifo_needs_reader, &result);
+  if (result == fp::DestinationOpen::kBusy) {
+    job->messages->Add("\nDestination (%s) is being written by another amrconv; refusing to write it too.",
+                       job->destination_path);
+  } else if (result == fp::DestinationOpen::kNoReader) {
+    job->messages->Add("\nDestination (%s) is a FIFO that no program is reading; refusing to write into it.",
+                       job->destination_path);
+  } else if (destination == nullptr) {
+    job->messages->Add("\nFailed to open(%s) Error(%d)", job->destination_path, fp::LastError());
+    job->messages->Add(open_failure_line, job->source_path);
+  }
+  return destination;
+}
+
 // amrconv's WriteWaveHeader: rewinds and writes the 62 bytes; false (with its message) if that failed.
 bool WriteWaveHeader(Job* job, std::FILE* destination, uint32_t data_bytes) {
   uint8_t header[amrnb::kPcmWaveHeaderBytes];
@@ -262,11 +281,9 @@ int DecodeToWave(Job* job) {
     say.Add("\nFailed to Initialize AMR Decoder..");
     return kSetupOrFinalHeaderFailed;
   }
-  fp::ClearLastError();
-  std::FILE* destination = fp::OpenPath(job->destination_path, "wb+");
+  // A pipe destination is refused below whether or not it has a reader.
+  std::FILE* destination = OpenDestination(job, false, "\nFailed to Initialize Wave File..");
   if (destination == nullptr) {
-    say.Add("\nFailed to open(%s) Error(%d)", job->destination_path, fp::LastError());
-    say.Add("\nFailed to Initialize Wave File..");
     output.Release();
     return kOpenFailed;
   }
@@ -374,11 +391,9 @@ int CopyToStorage(Job* job) {
     say.Add("\nFailed to Initialize AMR Decoder..");
     return kSetupOrFinalHeaderFailed;
   }
-  fp::ClearLastError();
-  std::FILE* destination = fp::OpenPath(job->destination_path, "wb+");
+  // Pipes are written to, but only one that a program reads.
+  std::FILE* destination = OpenDestination(job, true, "Failed to open File (%s)");
   if (destination == nullptr) {
-    say.Add("\nFailed to open(%s) Error(%d)", job->destination_path, fp::LastError());
-    say.Add("Failed to open File (%s)", job->source_path);
     output.Release();
     return kOpenFailed;
   }
@@ -436,14 +451,9 @@ amrnb_status ConvertFile(const char* source, const char* destination, int event_
   Job job{source, destination, max_data_bytes, result, &messages};
 
   // amrconv's path rule: a longer path is refused before any file is touched.
-#if defined(_WIN32)
-  constexpr size_t kPathBufferBytes = 3 * fp::kMaxPathChars + 1;
-#else
-  constexpr size_t kPathBufferBytes = fp::kMaxPathChars + 1;
-#endif
   const char* const paths[] = {source, destination};
   for (int i = 0; i < 2; ++i) {
-    if (fp::PathLength(paths[i]) > fp::kMaxPathChars || std::strlen(paths[i]) >= kPathBufferBytes) {
+    if (fp::PathLength(paths[i]) > fp::kMaxPathChars || std::strlen(paths[i]) >= fp::kPathBufferBytes) {
       messages.Add("\nPath argument %d is longer than %u %s.", i + 1,
                    static_cast<unsigned>(fp::kMaxPathChars), fp::kPathLengthUnit);
       result->exit_status = kArgumentRefused;

@@ -1,9 +1,13 @@
-// The operating-system services the converter needs, in one place: the error number of the
-// last failed system call, a millisecond tick counter for the timing lines, opening a file by
-// its path, opening and locking a destination, 64-bit seeks and truncation, telling whether
-// two names lead to the same file, the path-length rule, the standard descriptors and the
-// interrupt signals. On Windows they are Windows' own (platform_win32.cpp); elsewhere POSIX
-// stands in (platform_posix.cpp). No other file of the program calls the system directly.
+// The operating-system services the converter needs, in one place. The file-level ones (the
+// error number of the last failed call, opening a file by its path, the path-length rule,
+// opening and locking a destination, 64-bit seeks and truncation, telling whether two names
+// lead to the same file) are the decoder library's own (amrdec/file_platform.h), which its
+// file interface and amrnb_convert_file use too; this header gives them the names the program
+// has always used. The process-level ones are the program's alone and live here: the
+// millisecond tick counter for the timing lines, the standard descriptors, the interrupt
+// signals, terminals and the command-line arguments; on Windows they are Windows' own
+// (platform_win32.cpp), elsewhere POSIX stands in (platform_posix.cpp). No other file of the
+// program calls the system directly.
 #ifndef CONTAINER_PLATFORM_H
 #define CONTAINER_PLATFORM_H
 
@@ -11,50 +15,39 @@
 #include <cstdint>
 #include <cstdio>
 
-// The longest path argument, in characters as the system counts them, without the NUL:
-// Windows' MAX_PATH of 260 UTF-16 code units less the terminating NUL.
-inline constexpr size_t kMaxPathChars = 259;
-// Bytes that hold a path of kMaxPathChars characters and its NUL. A Windows path travels as
-// UTF-8, in which one UTF-16 code unit takes up to 3 bytes; elsewhere a character is a byte.
-#if defined(_WIN32)
-inline constexpr size_t kPathBufferBytes = 3 * kMaxPathChars + 1;
-inline constexpr const char* kPathLengthUnit = "characters";
-#else
-inline constexpr size_t kPathBufferBytes = kMaxPathChars + 1;
-inline constexpr const char* kPathLengthUnit = "bytes";
+#include "amrdec/file_platform.h"
+
+// ---- File-level services: the library's (amrdec/file_platform.h) ----
+
+using amrnb::file_platform::kMaxPathChars;
+using amrnb::file_platform::kPathBufferBytes;
+using amrnb::file_platform::kPathLengthUnit;
+using amrnb::file_platform::PathLength;
+using amrnb::file_platform::DestinationOpen;
+using amrnb::file_platform::OpenDestination;
+using amrnb::file_platform::SeekStream;
+using amrnb::file_platform::TruncateStream;
+using amrnb::file_platform::StreamIdentity;
+using amrnb::file_platform::PathIdentity;
+using FileIdentity = amrnb::file_platform::Identity;
+
+// Opens a file like fopen, by its UTF-8 path (amrnb::file_platform::OpenPath).
+inline FILE* OpenFile(const char* path, const char* mode) {
+  return amrnb::file_platform::OpenPath(path, mode);
+}
+
+// The error number of the last failed call, under the names of Windows' own functions.
+// platform_win32.cpp includes <windows.h>, whose functions of these names these would clash with.
+#if !defined(AMRCONV_PLATFORM_WIN32_SOURCE)
+inline int GetLastError() { return amrnb::file_platform::LastError(); }
+// Clears the error number before a call whose failure is reported, so that the number
+// printed belongs to that call and not to an earlier, unrelated one.
+inline void ClearLastError() { amrnb::file_platform::ClearLastError(); }
+// Restores an error number saved earlier, for a report that follows a cleanup call.
+inline void SetLastError(int error) { amrnb::file_platform::SetLastError(error); }
 #endif
 
-// Length of `path` as the system counts it for its limit: UTF-16 code units of the decoded
-// name on Windows, bytes elsewhere.
-size_t PathLength(const char* path);
-
-// Opens a file like fopen. On Windows the path is UTF-8, or else text in the console's code
-// page, and the file is opened by its UTF-16 name, so names with any letters open.
-FILE* OpenFile(const char* path, const char* mode);
-
-// How OpenDestination ended.
-enum class DestinationOpen {
-  kOpened,
-  kFailed,    // the system refused; the last-error number says why
-  kBusy,      // another program (another amrconv) holds the file's lock: it is writing it
-  kNoReader,  // a FIFO (named pipe) that no program has open for reading
-};
-
-// Opens the file a job writes, for writing and reading like fopen's "wb+", creating it if
-// needed. A regular file is locked first (an advisory lock, which every amrconv takes on its
-// destination and holds until the stream is closed) and only then truncated, so a file that
-// another amrconv is writing is left untouched and reported as kBusy. With
-// `fifo_needs_reader`, a FIFO is opened for writing alone and refused as kNoReader when no
-// program reads it, instead of the data going nowhere. The stream comes back unbuffered,
-// before any other operation on it: each write reaches the file, or fails, at once.
-FILE* OpenDestination(const char* path, bool fifo_needs_reader, DestinationOpen* result);
-
-// Puts the stream at byte `offset`; false (with the error number set) if it cannot seek,
-// as for a pipe, a socket or a terminal.
-bool SeekStream(FILE* stream, uint64_t offset);
-
-// Cuts the file behind the stream to `size` bytes.
-bool TruncateStream(FILE* stream, uint64_t size);
+// ---- Process-level services: the program's (platform_posix.cpp, platform_win32.cpp) ----
 
 // Opens the null device on any of descriptors 0, 1 and 2 that is closed, so that no file
 // opened later can take the place of standard input, output or error.
@@ -77,20 +70,6 @@ int PendingInterrupt();
 // one (13 on every POSIX system in use).
 inline constexpr int kOutputClosed = 13;
 
-// What tells one file from another, whatever path leads to it: volume serial number and
-// file index on Windows, device and inode elsewhere.
-struct FileIdentity {
-  uint64_t volume = 0;
-  uint64_t index = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file behind an open stream, or of the file a path names (following
-// symbolic links). False when there is none: no such file, or a device (a console, a
-// terminal, /dev/null), which any number of streams may share; on Windows a pipe too.
-bool StreamIdentity(FILE* stream, FileIdentity* identity);
-bool PathIdentity(const char* path, FileIdentity* identity);
-
 // On Windows the command-line arguments as UTF-8, read from the UTF-16 command line: the C
 // runtime's own arguments are in the ANSI code page, which cannot hold every letter of a file
 // name. Elsewhere the arguments are left as they are.
@@ -103,36 +82,17 @@ bool IsTerminal(FILE* stream);
 #if defined(_WIN32)
 
 namespace platform_win32 {
-int LastError();
-void SetLastError(int error);
 uint32_t TickCount();
 }  // namespace platform_win32
 
-// platform_win32.cpp includes <windows.h>, whose functions of these names these would clash with.
 #if !defined(AMRCONV_PLATFORM_WIN32_SOURCE)
-// Windows' own last-error number (GetLastError), which the C runtime's file calls leave
-// behind as the system reported it.
-inline int GetLastError() { return platform_win32::LastError(); }
-inline void ClearLastError() { platform_win32::SetLastError(0); }
-inline void SetLastError(int error) { platform_win32::SetLastError(error); }
 // Windows' GetTickCount: milliseconds since the system started, wrapping every 49.7 days.
 inline uint32_t GetTickCount() { return platform_win32::TickCount(); }
 #endif
 
 #else
 
-#include <cerrno>
 #include <ctime>
-
-// Error number of the last failed runtime or system call.
-inline int GetLastError() { return errno; }
-
-// Clears the error number before a call whose failure is reported, so that the number
-// printed belongs to that call and not to an earlier, unrelated one.
-inline void ClearLastError() { errno = 0; }
-
-// Restores an error number saved earlier, for a report that follows a cleanup call.
-inline void SetLastError(int error) { errno = error; }
 
 // Milliseconds of a monotonic clock, truncated to 32 bits. Callers subtract two readings
 // as unsigned 32-bit values, which stays correct across a wrap of the counter.

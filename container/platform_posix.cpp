@@ -1,81 +1,15 @@
-// POSIX forms of the platform services: paths are byte strings, files are told apart by
-// device and inode, destinations are locked with flock, interrupts come through sigaction.
+// POSIX forms of the program's process-level services: the standard descriptors, terminals,
+// and the interrupts, which come through sigaction. The file-level services are the library's
+// (amrdec/file_platform.cpp).
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 
 #include "container/platform.h"
 
 static_assert(SIGPIPE == kOutputClosed, "the closed-output status is 128 + SIGPIPE");
-
-size_t PathLength(const char* path) { return std::strlen(path); }
-
-FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
-
-namespace {
-
-FileIdentity IdentityOf(const struct stat& info) {
-  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-}
-
-// Closes `fd` and returns null with the error number of the call that failed before.
-FILE* Abandon(int fd) {
-  const int error = errno;
-  close(fd);
-  errno = error;
-  return nullptr;
-}
-
-}  // namespace
-
-FILE* OpenDestination(const char* path, bool fifo_needs_reader, DestinationOpen* result) {
-  *result = DestinationOpen::kFailed;
-  // Opened for reading too, a FIFO always has a reader (this program) and swallows what is
-  // written; opened for writing alone without blocking, it fails with ENXIO while no
-  // program reads it.
-  struct stat info {};
-  const bool fifo = fifo_needs_reader && stat(path, &info) == 0 && S_ISFIFO(info.st_mode);
-  const int fd = fifo ? open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC)
-                      : open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (fifo && errno == ENXIO) *result = DestinationOpen::kNoReader;
-    return nullptr;
-  }
-  // Writes block again like those of fopen's streams; O_NONBLOCK only kept the open from
-  // waiting for the other end of a FIFO.
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 || fstat(fd, &info) != 0) {
-    return Abandon(fd);
-  }
-  if (S_ISREG(info.st_mode)) {
-    // The lock belongs to this open file, so it holds until the stream is closed. Only then,
-    // with no other amrconv writing the file, is it cut to nothing.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      if (errno == EWOULDBLOCK) *result = DestinationOpen::kBusy;
-      return Abandon(fd);
-    }
-    if (ftruncate(fd, 0) != 0) return Abandon(fd);
-  }
-  FILE* stream = fdopen(fd, fifo ? "wb" : "wb+");  // "w" on a descriptor truncates nothing
-  if (stream == nullptr) return Abandon(fd);
-  std::setvbuf(stream, nullptr, _IONBF, 0);
-  *result = DestinationOpen::kOpened;
-  return stream;
-}
-
-bool SeekStream(FILE* stream, uint64_t offset) {
-  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
-}
-
-bool TruncateStream(FILE* stream, uint64_t size) {
-  return ftruncate(fileno(stream), static_cast<off_t>(size)) == 0;
-}
 
 void OpenMissingStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
@@ -84,23 +18,10 @@ void OpenMissingStandardDescriptors() {
   }
 }
 
-bool StreamIdentity(FILE* stream, FileIdentity* identity) {
-  struct stat info {};
-  if (stream == nullptr || fstat(fileno(stream), &info) != 0 || S_ISCHR(info.st_mode)) return false;
-  *identity = IdentityOf(info);
-  return true;
-}
-
-bool PathIdentity(const char* path, FileIdentity* identity) {
-  struct stat info {};
-  if (stat(path, &info) != 0 || S_ISCHR(info.st_mode)) return false;
-  *identity = IdentityOf(info);
-  return true;
-}
-
 void UseUtf8Arguments(int*, char***) {}
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }
+
 namespace {
 
 volatile std::sig_atomic_t pending_interrupt = 0;

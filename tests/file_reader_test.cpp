@@ -13,6 +13,7 @@
 #include "amrnb_decoder.h"
 #include "amrnb_file.h"
 #include "file_internal.h"
+#include "file_platform.h"
 #include "test_util.h"
 
 #ifdef AMRCONV_BINARY
@@ -248,7 +249,11 @@ TEST(FileReader, DamagedInputIsAStatusOrAmrconvsRule) {
   testutil::WriteFile(dir.Path("empty"), {});
   amrnb_file* f = nullptr;
   EXPECT_EQ(amrnb_file_open_path(dir.Path("empty").c_str(), &f), AMRNB_ERROR_SHORT_HEADER);
-  EXPECT_EQ(amrnb_file_open_path(dir.Path("").c_str(), &f), AMRNB_ERROR_READ);  // a directory
+#if defined(_WIN32)  // a directory cannot be opened as a file there
+  EXPECT_EQ(amrnb_file_open_path(dir.Path("").c_str(), &f), AMRNB_ERROR_OPEN);
+#else  // POSIX opens a directory and fails its read
+  EXPECT_EQ(amrnb_file_open_path(dir.Path("").c_str(), &f), AMRNB_ERROR_READ);
+#endif
   EXPECT_EQ(f, nullptr);
 }
 
@@ -300,8 +305,10 @@ TEST(StorageWriter, WritesWhatTheReaderReadsBack) {
   testutil::Append(one_frame, f7);
   EXPECT_EQ(testutil::ReadFile(dir.Path("a.amr")), one_frame);
   EXPECT_EQ(writer.OpenPath(dir.Path("no/such").c_str()), AMRNB_ERROR_OPEN);
+#if !defined(_WIN32)  // Windows has no device that fails every write
   ASSERT_EQ(writer.OpenPath("/dev/full"), AMRNB_OK);  // the magic waits in stdio's buffer
   EXPECT_EQ(writer.Close(), AMRNB_ERROR_WRITE);
+#endif
   amrnb_storage_writer* w = nullptr;
   EXPECT_EQ(amrnb_storage_writer_open_callback([](void*, const void*, size_t) { return -1L; }, nullptr, &w),
             AMRNB_ERROR_WRITE);
@@ -369,13 +376,19 @@ TEST(ConvertFile, EqualsAmrconvOnGoodDamagedAndTruncatedSources) {
       std::remove(dir.Path("lib").c_str()), std::remove(dir.Path("prog").c_str());
     }
   }
-  // Missing source, destination in no directory, the source itself, a path too long, a pipe,
-  // a full device.
+  // Missing source, destination in no directory, the source itself, a path too long, a FIFO
+  // that no program reads (event 1: cannot be rewound; event 2: no reader), a full device, and
+  // a destination another writer holds locked (this test, as amrconv would), left as it is.
   testutil::WriteFile(dir.Path("src.wav"), Stream("mode0"));
   ASSERT_EQ(mkfifo(dir.Path("pipe").c_str(), 0600), 0);
   const std::string too_long = dir.Path(std::string(300, 'p'));
+  amrnb::file_platform::DestinationOpen how;
+  std::FILE* holder = amrnb::file_platform::OpenDestination(dir.Path("held").c_str(), false, &how);
+  ASSERT_NE(holder, nullptr);
+  ASSERT_EQ(std::fwrite("partial", 1, 7, holder), 7u);
   for (const auto& [src, dst] : {std::pair{dir.Path("none.wav"), dir.Path("x")}, std::pair{dir.Path("src.wav"), dir.Path("no/x")},
                                  std::pair{dir.Path("src.wav"), dir.Path("src.wav")}, std::pair{too_long, dir.Path("x")},
+                                 std::pair{dir.Path("src.wav"), dir.Path("pipe")}, std::pair{dir.Path("src.wav"), dir.Path("held")},
                                  std::pair{dir.Path("src.wav"), std::string("/dev/full")}}) {
     for (int event : {1, 2}) {
       SCOPED_TRACE(src + " -> " + dst + ", event " + std::to_string(event));
@@ -384,9 +397,8 @@ TEST(ConvertFile, EqualsAmrconvOnGoodDamagedAndTruncatedSources) {
       EXPECT_FALSE(lib.text.empty());
     }
   }
-  const Outcome pipe = Library(dir.Path("src.wav"), dir.Path("pipe"), 1);  // refused before it is written
-  EXPECT_EQ(pipe.status, 3);
-  EXPECT_NE(pipe.text.find("cannot be rewound"), std::string::npos);
+  EXPECT_EQ(testutil::ReadFile(dir.Path("held")), Bytes({'p', 'a', 'r', 't', 'i', 'a', 'l'}));
+  std::fclose(holder);
   amrnb_convert_result r;
   testutil::WriteFile(dir.Path("mixed.wav"), Stream("mixed"));
   ASSERT_EQ(amrnb_convert_file(dir.Path("mixed.wav").c_str(), dir.Path("mixed.out").c_str(), 1, &r), AMRNB_OK);
