@@ -42,9 +42,9 @@
 /* The version of this header; amrnb_version() gives the library's. Versions with the same
  * major number are compatible in source and binary. */
 #define AMRNB_VERSION_MAJOR 1
-#define AMRNB_VERSION_MINOR 0
+#define AMRNB_VERSION_MINOR 1
 #define AMRNB_VERSION_PATCH 0
-#define AMRNB_VERSION_STRING "1.0.0"
+#define AMRNB_VERSION_STRING "1.1.0"
 
 /* AMRNB_API marks the library's exported functions. Define AMRNB_STATIC when linking the
  * static library (the CMake package and amrnbdec.pc do it for a static install). */
