@@ -26,20 +26,10 @@ namespace {
 using testutil::Bytes;
 using Samples = std::vector<int16_t>;
 
-const std::string kDataDir = std::string(AMRCONV_TEST_DATA_DIR) + "/conformance/";
-const char* const kStreams[] = {"mode0", "mode1", "mode2", "mode3", "mode4", "mode5", "mode6",
-                                "mode7", "mixed", "dtx", "homing", "speechlike", "speechlike_bad",
-                                "stress", "lowmode_bad"};
-
+const std::string& kDataDir = testutil::kConformanceDir;
 Bytes Stream(const std::string& name) { return testutil::ReadFile(kDataDir + name + ".wav"); }
-
 // amrconv's samples for a stream: its WAV file after the 62-byte header.
-Samples AmrconvSamples(const std::string& name) {
-  const Bytes wav = testutil::ReadFile(kDataDir + name + ".out.wav");
-  Samples s;
-  for (size_t i = 62; i + 1 < wav.size(); i += 2) s.push_back(static_cast<int16_t>(wav[i] | wav[i + 1] << 8));
-  return s;
-}
+Samples AmrconvSamples(const std::string& name) { return testutil::Samples16(testutil::ReadFile(kDataDir + name + ".out.wav"), 62); }
 
 // A read callback over bytes, delivering them in chunks of the sizes in `chunks` (cycled),
 // and failing once `fail_at` bytes have been delivered.
@@ -124,7 +114,7 @@ TEST(FrameBytes, OneTableForBothLayoutsAndEveryCaller) {
 // amrconv's header job makes of the stream gives them too.
 TEST(FileReader, AnyBlockSizeAndInputGivesAmrconvsSamples) {
   testutil::TempDir dir;
-  for (const char* name : kStreams) {
+  for (const char* name : testutil::kConformanceStreams) {
     SCOPED_TRACE(name);
     const Bytes wav = Stream(name);
     const Samples expected = AmrconvSamples(name);
