@@ -246,8 +246,8 @@ TEST(Interrupts, StalledPipeEndsTheJobWithinASecondOfSigterm) {
 
 // Until a job starts, an interrupt ends the program at once: Ctrl-C at the usage prompt kills
 // it by SIGINT. While the job waits for its FIFO source to open (no frame read yet), SIGTERM
-// ends it with 143 and no destination; while it waits for a second frame, with 143 and a
-// complete file of one frame.
+// ends it with 143 and no destination; while it waits for a second frame, SIGINT ends it with
+// 130 and a complete file of one frame.
 TEST(Interrupts, AtTheUsagePromptAndBeforeTheFirstFrame) {
   TempDir dir;
   int keys[2];
@@ -277,21 +277,21 @@ TEST(Interrupts, AtTheUsagePromptAndBeforeTheFirstFrame) {
     EXPECT_FALSE(Exists(dir.Path("dst")));
   }
 
-  // One frame, then the job waits for the next: the interrupt ends the read, and the
-  // destination holds that frame under a header that counts it.
+  // One frame, then the job waits for the next: Ctrl-C ends the read, and the destination
+  // holds that frame under a header that counts it.
   const int out = open(dir.Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid = Start({dir.Path("src"), dir.Path("dst"), "1"}, open("/dev/null", O_RDONLY), out, out);
   const int feed = open(dir.Path("src").c_str(), O_WRONLY);
   const Bytes one = Frames7(1);
   ASSERT_EQ(write(feed, one.data(), one.size()), static_cast<ssize_t>(one.size()));
   LetSettle(pid, milliseconds(300));
-  kill(pid, SIGTERM);
+  kill(pid, SIGINT);
   e = WaitAtMost(pid, milliseconds(2000));
   close(feed);
   close(out);
-  EXPECT_EQ(ExitCode(e), 143);
+  EXPECT_EQ(ExitCode(e), 130);
   EXPECT_TRUE(Text(dir.Path("out.txt")).ends_with(
-      "\nInterrupted by signal 15: stopped after 1 decoded frame, which the WAV file holds under a complete header.\n"))
+      "\nInterrupted by signal 2: stopped after 1 decoded frame, which the WAV file holds under a complete header.\n"))
       << Text(dir.Path("out.txt"));
   const Bytes dst = ReadFile(dir.Path("dst"));
   ASSERT_EQ(dst.size(), 62u + 320);
