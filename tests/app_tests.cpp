@@ -208,15 +208,4 @@ TEST(DecodeJob, WriteFailuresLoseOnlyTheirFrames) {
   }
 }
 
-// The header job stops at a frame write cut short by the file-size limit, with status 6.
-TEST(HeaderJob, ShortFrameWriteFails) {
-  TempDir dir;
-  rlimit limit{6 + 100, RLIM_INFINITY};
-  const Bytes source = WithFrames(AmrWaveHeader(), {SourceFrames(20)});
-  const RunResult r = RunFed(dir, source, source.size(), "2",
-                             [&](pid_t pid) { EXPECT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0); }, [](pid_t) {});
-  EXPECT_EQ(r.exit_code, 6);
-  EXPECT_TRUE(r.out.ends_with("\nFailed to Decode AMR..")) << r.out;
-}
-
 }  // namespace
