@@ -178,7 +178,8 @@ TEST(FileReader, FramesHeaderAndMisuse) {
 
 // Damaged sources follow amrconv's rules: a cut-short last frame is dropped and counted, type
 // 10..14 bytes are one-byte frames decoded as bad (as amrnb_decode decodes the lone byte), a
-// short or empty header and a wrong tag are statuses, whatever the input.
+// short or empty header is a status from any input. (Short, empty and wrong-tag WAV files read
+// from a path, bytes or a file object: python/tests/test_files.py.)
 TEST(FileReader, DamagedInputIsAStatusOrAmrconvsRule) {
   Bytes cut = testutil::Frame(7);
   cut.resize(20);
@@ -209,10 +210,7 @@ TEST(FileReader, DamagedInputIsAStatusOrAmrconvsRule) {
 
   Bytes short_header = testutil::AmrWaveHeader();
   short_header.resize(61);
-  EXPECT_EQ(FromMemory(short_header).status, AMRNB_ERROR_SHORT_HEADER);
-  EXPECT_EQ(FromMemory({}).status, AMRNB_ERROR_SHORT_HEADER);
   EXPECT_EQ(FromMemory({'#', '!', 'A', 'M', 'R'}).status, AMRNB_ERROR_SHORT_HEADER);
-  EXPECT_EQ(FromMemory(WithHeader({testutil::Frame(7)}, 1)).status, AMRNB_ERROR_FORMAT_TAG);
   EXPECT_EQ(FromFeed(Feed{&short_header, {5}}).status, AMRNB_ERROR_SHORT_HEADER);
   testutil::TempDir dir;
   testutil::WriteFile(dir.Path("empty"), {});
@@ -319,10 +317,10 @@ void ExpectSame(const Outcome& library, const Outcome& program) {
   EXPECT_EQ(library.text.empty(), program.status == 0);
 }
 
-TEST(ConvertFile, EqualsAmrconvOnGoodDamagedAndTruncatedSources) {
+// (Every conformance stream, both events: python/tests/test_files.py.)
+TEST(ConvertFile, EqualsAmrconvOnDamagedSourcesAndRefusedDestinations) {
   testutil::TempDir dir;
   std::vector<Bytes> sources;
-  for (const char* name : {"mixed", "dtx", "homing", "speechlike_bad"}) sources.push_back(Stream(name));
   Bytes truncated = Stream("mode7");
   truncated.resize(truncated.size() - 5);
   sources.push_back(truncated);
