@@ -8,7 +8,6 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -20,11 +19,6 @@ using namespace testutil;
 namespace {
 
 const Bytes kMagic = {'#', '!', 'A', 'M', 'R', '\n'};
-
-std::string Replace(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, from.size(), to);
-  return s;
-}
 
 TEST(CommandLine, TooFewArgumentsPrintUsageAndWaitForAKey) {
   const std::string usage =
@@ -64,46 +58,9 @@ TEST(CommandLine, EventTypeParsedLikeScanfDecimal) {
   EXPECT_EQ(ReadFile(dir.Path("b.wav")).size(), 62u);
 }
 
-// One job run: the source (none: missing), the destination's name under the scratch
-// directory, and the expected status and output; "<src>" and "<dst>" stand for the paths.
-struct JobCase {
-  const char* what;
-  const char* event;
-  std::optional<Bytes> source;
-  const char* dst;
-  int status;
-  std::string out;
-};
-
 Bytes WithFrames(Bytes header, const std::vector<Bytes>& frames) {
   for (const Bytes& f : frames) Append(header, f);
   return header;
-}
-
-TEST(Jobs, FailuresBeforeAnyFrameCreateNoDestination) {
-  Bytes short_source = AmrWaveHeader();
-  short_source.resize(40);
-  const std::string wrong_tag = HeaderLines("0", "1", "1") + "\nInvalid Encoded Format(1)Failed to Read File (<src>)";
-  const JobCase cases[] = {
-      {"short", "2", short_source, "dst", 12, "\nFailed to read AMR File. Error(0)Failed to Read File (<src>)"},
-      {"wrong tag", "2", WithFrames(AmrWaveHeader(1), {Frame(7)}), "dst", 14, wrong_tag},
-      {"wrong tag", "1", WithFrames(AmrWaveHeader(1), {Frame(7)}), "dst", 14, wrong_tag},
-      {"missing source", "2", std::nullopt, "dst", 3, "Failed to open AMR File. Error(2)Failed to Read File (<src>)"},
-      {"no directory", "2", AmrWaveHeader(), "no/such/dir/dst.amr", 3,
-       HeaderLines() + "\nFailed to open(<dst>) Error(2)Failed to open File (<src>)"},
-      {"no directory", "1", AmrWaveHeader(), "no/such/dir/dst.wav", 3,
-       HeaderLines() + "\nFailed to open(<dst>) Error(2)\nFailed to Initialize Wave File.."},
-  };
-  for (const JobCase& c : cases) {
-    SCOPED_TRACE(std::string(c.what) + ", event " + c.event);
-    TempDir dir;
-    const std::string src = dir.Path("src.wav"), dst = dir.Path(c.dst);
-    if (c.source) WriteFile(src, *c.source);
-    const RunResult r = RunAmrconv(dir, {src, dst, c.event});
-    EXPECT_EQ(r.exit_code, c.status);
-    EXPECT_EQ(r.out, Replace(Replace(c.out, "<src>", src), "<dst>", dst));
-    EXPECT_FALSE(Exists(dst));
-  }
 }
 
 // Runs a job that must succeed on `source`; returns the destination's bytes.
@@ -248,46 +205,6 @@ TEST(DecodeJob, WriteFailuresLoseOnlyTheirFrames) {
     EXPECT_EQ(out, expected);
     EXPECT_GT(lost, lift ? 1000 : 14);
     EXPECT_EQ(written_after_lost > 0, lift);
-  }
-}
-
-// The header job stops at a frame write cut short by the file-size limit, with status 6.
-TEST(HeaderJob, ShortFrameWriteFails) {
-  TempDir dir;
-  rlimit limit{6 + 100, RLIM_INFINITY};
-  const Bytes source = WithFrames(AmrWaveHeader(), {SourceFrames(20)});
-  const RunResult r = RunFed(dir, source, source.size(), "2",
-                             [&](pid_t pid) { EXPECT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0); }, [](pid_t) {});
-  EXPECT_EQ(r.exit_code, 6);
-  EXPECT_TRUE(r.out.ends_with("\nFailed to Decode AMR..")) << r.out;
-}
-
-// An interrupt halfway through a run: the job stops on a frame boundary with 128 + the signal
-// number, and the destination holds the first frames of a full run under a complete header.
-TEST(Jobs, InterruptStopsOnAFrameBoundary) {
-  const Bytes source = WithFrames(AmrWaveHeader(), {SourceFrames(600)});
-  for (const auto& [event, signal_number] : {std::pair{"1", SIGINT}, std::pair{"2", SIGTERM}}) {
-    SCOPED_TRACE(event);
-    TempDir dir;
-    WriteFile(dir.Path("src.wav"), source);
-    ASSERT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("full"), event}).exit_code, 0);
-    const Bytes full = ReadFile(dir.Path("full"));
-    const RunResult r = RunFed(dir, source, source.size() / 2, event, [](pid_t) {}, [&](pid_t pid) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      kill(pid, signal_number);
-    });
-    EXPECT_EQ(r.exit_code, 128 + signal_number);
-    EXPECT_NE(r.out.find("\nInterrupted by signal " + std::to_string(signal_number)), std::string::npos);
-
-    const Bytes dst = ReadFile(dir.Path("dst"));
-    const bool wav = event[0] == '1';
-    size_t boundary = wav ? 62 : 6;
-    ASSERT_GT(dst.size(), boundary);
-    ASSERT_LT(dst.size(), full.size());
-    EXPECT_EQ(Bytes(dst.begin() + 62 * wav, dst.end()), Bytes(full.begin() + 62 * wav, full.begin() + dst.size()));
-    for (int i = 0; boundary < dst.size(); ++i) boundary += wav ? 320 : kFrameBytes[i / 7 % 8];
-    EXPECT_EQ(boundary, dst.size());
-    EXPECT_EQ(wav ? Le32(dst, 58) : 0, wav ? dst.size() - 62 : 0);
   }
 }
 

@@ -30,35 +30,14 @@ using namespace amrnb;
 using Samples = std::vector<int16_t>;
 using testutil::Bytes;
 
-const std::string kDataDir = std::string(AMRCONV_TEST_DATA_DIR) + "/conformance/";
-const char* const kStreams[] = {"mode0", "mode1", "mode2", "mode3", "mode4", "mode5", "mode6",
-                                "mode7", "mixed", "dtx", "homing", "speechlike", "speechlike_bad", "stress",
-                                "lowmode_bad"};
-
-Samples Pcm(const Bytes& bytes, size_t offset = 0) {
-  Samples s;
-  for (size_t i = offset; i + 1 < bytes.size(); i += 2) s.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
-  return s;
-}
+const std::string& kDataDir = testutil::kConformanceDir;
+const auto& kStreams = testutil::kConformanceStreams;
+Samples Pcm(const Bytes& bytes, size_t offset = 0) { return testutil::Samples16(bytes, offset); }
 
 // The final samples of a stream's reference output file.
 Samples Reference(const std::string& name) { return Pcm(testutil::ReadFile(kDataDir + name + ".out.wav"), 62); }
 
-// The frames of a file, each in a buffer of exactly its size (AddressSanitizer reports a read
-// past it): an AMR-in-WAV file as the decode job reads it (a frame type without a size is one
-// byte, a frame cut short is not decoded), or IF2 frames that follow each other from byte 0.
-std::vector<Bytes> ReadFrames(const std::string& path, int32_t layout = AMRNB_LAYOUT_STORAGE) {
-  const Bytes file = testutil::ReadFile(path);
-  std::vector<Bytes> frames;
-  for (size_t pos = layout ? 0 : 62, len; pos < file.size(); pos += len) {
-    const int ft = layout ? file[pos] & 15 : (file[pos] >> 3) & 15;
-    len = layout || ft <= 8 ? amrnb::FrameBytes(ft, layout) : std::max(testutil::kFrameBytes[ft], 1);
-    if (pos + len > file.size()) break;
-    frames.emplace_back(file.begin() + pos, file.begin() + pos + len);
-  }
-  return frames;
-}
-std::vector<Bytes> Frames(const std::string& name) { return ReadFrames(kDataDir + name + ".wav"); }
+std::vector<Bytes> Frames(const std::string& name) { return testutil::WaveFrames(kDataDir + name + ".wav"); }
 
 // Formats the decoder's hooks as the reference trace lines of one frame.
 class Recorder : public DecodeTrace {
@@ -125,10 +104,10 @@ struct Decoder {
   }
   DecoderState* state() { return reinterpret_cast<DecoderState*>(state_block.data()); }
   DecoderScratch* scratch() { return reinterpret_cast<DecoderScratch*>(scratch_block.data()); }
-  Samples Decode(Bytes frame, DecodeTrace* trace = nullptr, int32_t layout = 0) {
+  Samples Decode(Bytes frame, DecodeTrace* trace = nullptr) {
     Samples out(L_FRAME);
-    EXPECT_EQ(trace ? DecodeFrameTraced(frame.data(), state(), scratch(), out.data(), layout, trace)
-                    : DecodeFrame(frame.data(), state(), scratch(), out.data(), layout), AMRNBDEC_OK);
+    EXPECT_EQ(trace ? DecodeFrameTraced(frame.data(), state(), scratch(), out.data(), 0, trace)
+                    : DecodeFrame(frame.data(), state(), scratch(), out.data(), 0), AMRNBDEC_OK);
     return out;
   }
   std::vector<std::max_align_t> state_block = std::vector<std::max_align_t>(kDecoderStateSize / sizeof(std::max_align_t) + 1);
@@ -189,24 +168,6 @@ TEST_P(Conformance, ProgramOutput) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, Conformance, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param); });
-
-// The IF2 layout of the streams (frames re-laid from the storage frames independently of the
-// bit-order tables), decoded from a full reset. IF2 has no quality bit: where storage frames are
-// marked damaged the expected samples are of their own (if2/NAME.pcm), elsewhere the same.
-TEST(If2Layout, DecodesLikeTheReference) {
-  for (const char* name : {"mode0", "mode1", "mode2", "mode3", "mode4", "mode5", "mode6", "mode7", "mixed", "dtx",
-                           "speechlike_bad"}) {
-    const std::vector<Bytes> frames = ReadFrames(kDataDir + "if2/" + name + ".if2", AMRNB_LAYOUT_IF2);
-    const Bytes own = testutil::ReadFile(kDataDir + "if2/" + name + ".pcm");
-    const Samples want = own.empty() ? Reference(name) : Pcm(own);
-    ASSERT_EQ(frames.size() * L_FRAME, want.size()) << name;
-    Decoder dec;
-    for (size_t n = 0; n < frames.size(); n++) {
-      const auto at = want.begin() + static_cast<std::ptrdiff_t>(n * L_FRAME);
-      ASSERT_EQ(dec.Decode(frames[n], nullptr, AMRNB_LAYOUT_IF2), Samples(at, at + L_FRAME)) << name << " frame " << n;
-    }
-  }
-}
 
 // Resets from two garbage fills. The full reset gives the same block both ways, except for bytes
 // that no frame of the streams ever writes either (padding): a field it forgets shows. The

@@ -71,26 +71,12 @@ class Pair {
   Blocks serial_, interleaved_;
 };
 
-// The frames of an AMR-in-WAV file as the decode job reads them.
-std::vector<Bytes> Frames(const std::string& path) {
-  const Bytes file = testutil::ReadFile(path);
-  std::vector<Bytes> frames;
-  for (size_t pos = 62, len; pos < file.size(); pos += len) {
-    const int ft = (file[pos] >> 3) & 15;
-    len = static_cast<size_t>(std::max(testutil::kFrameBytes[ft], 1));
-    if (pos + len > file.size()) break;
-    frames.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(pos),
-                        file.begin() + static_cast<std::ptrdiff_t>(pos + len));
-  }
-  return frames;
-}
-
 TEST(Schedules, AgreeOnEveryConformanceStream) {
   int streams = 0;
   for (const auto& entry : std::filesystem::directory_iterator(std::string(AMRCONV_TEST_DATA_DIR) + "/conformance")) {
     const std::string path = entry.path().string();
     if (entry.path().extension() != ".wav" || path.ends_with(".out.wav")) continue;
-    const std::vector<Bytes> frames = Frames(path);
+    const std::vector<Bytes> frames = testutil::WaveFrames(path);
     ASSERT_FALSE(frames.empty()) << path;
     Pair pair;
     for (size_t n = 0; n < frames.size(); ++n) ASSERT_EQ(pair.Decode(frames[n]), "") << path << " frame " << n;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -27,6 +28,21 @@
 namespace testutil {
 
 using Bytes = std::vector<uint8_t>;
+
+#ifdef AMRCONV_TEST_DATA_DIR
+// The conformance streams: NAME.wav, with the program's output NAME.out.wav and the traces.
+inline const std::string kConformanceDir = std::string(AMRCONV_TEST_DATA_DIR) + "/conformance/";
+inline const char* const kConformanceStreams[] = {"mode0", "mode1", "mode2", "mode3", "mode4", "mode5", "mode6", "mode7",
+                                                  "mixed", "dtx", "homing", "speechlike", "speechlike_bad", "stress",
+                                                  "lowmode_bad"};
+#endif
+
+// Little-endian 16-bit samples from `offset` on (62: after an output WAV file's header).
+inline std::vector<int16_t> Samples16(const Bytes& bytes, size_t offset = 0) {
+  std::vector<int16_t> s;
+  for (size_t i = offset; i + 1 < bytes.size(); i += 2) s.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
+  return s;
+}
 
 // Frame lengths by frame type, header byte included, as the program's reader takes them,
 // worked out here from the payload bit counts of the 3GPP modes (not taken from the decoder's
@@ -99,6 +115,20 @@ inline void WriteFile(const std::string& path, const Bytes& bytes) {
 inline Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The frames of an AMR-in-WAV file as the decode job reads them (types 10..14 are one byte, a
+// frame cut short is not decoded), each in a buffer of exactly its size (AddressSanitizer
+// reports a read past it).
+inline std::vector<Bytes> WaveFrames(const std::string& path) {
+  const Bytes file = ReadFile(path);
+  std::vector<Bytes> frames;
+  for (size_t pos = 62, len; pos < file.size(); pos += len) {
+    len = static_cast<size_t>(std::max(kFrameBytes[(file[pos] >> 3) & 15], 1));
+    if (pos + len > file.size()) break;
+    frames.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(pos), file.begin() + static_cast<std::ptrdiff_t>(pos + len));
+  }
+  return frames;
 }
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
