@@ -138,6 +138,8 @@ if [[ " ${kinds[*]} " == *" source "* ]]; then
   (cd "$work/amrconv-$version" && scripts/test.sh --quick >"$work/source-test.log" 2>&1)
   check "unpacked source passes its quick tests ($(tail -n 1 "$work/source-test.log"))" \
     grep -qE '^tests: [1-9][0-9]* passed, 0 failed' "$work/source-test.log"
+  # What failed, for the log (the work folder goes with the run).
+  grep -E -A25 '\*\*\*(Failed|Timeout|Exception)' "$work/source-test.log" | head -n 80 || true
 fi
 
 echo "$passed passed, $failed failed"
