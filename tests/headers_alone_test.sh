@@ -9,8 +9,9 @@ failed=0 checked=0
 # Each instruction set's kernel headers only where the compiler targets it.
 macros=$(echo | "$cxx" -dM -E -x c++ -)
 has() { grep -q "$1" <<<"$macros"; }
-for header in $(git ls-files 'amrdec/*.h' 'app/*.h' 'batch/*.h' 'container/*.h' 2>/dev/null ||
-                find amrdec app batch container -name '*.h'); do
+# The folders are searched, not asked of git: an unpacked source tarball may lie inside another
+# checkout, whose git knows none of its files.
+for header in $(find amrdec app batch container -name '*.h' | sort); do
   [[ $header == amrdec/x86/* ]] && ! has __SSE2__ && continue
   [[ $header == amrdec/arm/* ]] && ! has __ARM_NEON && continue
   [[ $header == amrdec/wasm/* ]] && ! has __wasm_simd128__ && continue
