@@ -272,22 +272,32 @@ bool CloseDestination(std::FILE* destination) {
   return std::fclose(destination) == 0;
 }
 
+// Both jobs' first steps: the frame buffer, then the destination. Null with *status set (and
+// the messages said) when either fails.
+std::FILE* StartJob(Job* job, FrameSink* output, bool fifo_needs_reader, const char* open_failure_line,
+                    int* status) {
+  if (!output->Allocate()) {
+    job->messages->Add("\nState memory allocation - malloc failed! Error(%d)", fp::LastError());
+    job->messages->Add("\nFailed to Initialize AMR Decoder..");
+    *status = kSetupOrFinalHeaderFailed;
+    return nullptr;
+  }
+  std::FILE* destination = OpenDestination(job, fifo_needs_reader, open_failure_line);
+  if (destination == nullptr) {
+    output->Release();
+    *status = kOpenFailed;
+  }
+  return destination;
+}
+
 // Event type 1: amrconv's DecodeToWave.
 int DecodeToWave(Job* job) {
   Messages& say = *job->messages;
   FrameSink output;
-  if (!output.Allocate()) {
-    say.Add("\nState memory allocation - malloc failed! Error(%d)", fp::LastError());
-    say.Add("\nFailed to Initialize AMR Decoder..");
-    return kSetupOrFinalHeaderFailed;
-  }
-  // A pipe destination is refused below whether or not it has a reader.
-  std::FILE* destination = OpenDestination(job, false, "\nFailed to Initialize Wave File..");
-  if (destination == nullptr) {
-    output.Release();
-    return kOpenFailed;
-  }
   int status = kOk;
+  // A pipe destination is refused below whether or not it has a reader.
+  std::FILE* destination = StartJob(job, &output, false, "\nFailed to Initialize Wave File..", &status);
+  if (destination == nullptr) return status;
   fp::ClearLastError();
   if (!fp::SeekStream(destination, 0)) {
     say.Add("\nDestination (%s) cannot be rewound to complete the WAV header (a pipe, socket or"
@@ -386,17 +396,10 @@ long WriteStorageBytes(void* user, const void* bytes, size_t size) {
 int CopyToStorage(Job* job) {
   Messages& say = *job->messages;
   FrameSink output;
-  if (!output.Allocate()) {
-    say.Add("\nState memory allocation - malloc failed! Error(%d)", fp::LastError());
-    say.Add("\nFailed to Initialize AMR Decoder..");
-    return kSetupOrFinalHeaderFailed;
-  }
+  int status = kOk;
   // Pipes are written to, but only one that a program reads.
-  std::FILE* destination = OpenDestination(job, true, "Failed to open File (%s)");
-  if (destination == nullptr) {
-    output.Release();
-    return kOpenFailed;
-  }
+  std::FILE* destination = StartJob(job, &output, true, "Failed to open File (%s)", &status);
+  if (destination == nullptr) return status;
   output.Start(destination, AMRNB_STORAGE_MAGIC_BYTES, true, &say);
   StorageSink sink{destination, &output, false, 0};
   amrnb_storage_writer* writer = nullptr;
