@@ -103,13 +103,19 @@
       if (!FS.analyzePath('/job/raw').exists) FS.mkdir('/job/raw');
       FS.chdir('/job');
       // The in-memory file system grows a file by an eighth at a time, copying it each time;
-      // the decoded WAV file of an hour is 57.6 MB. Doubling copies it a few times only.
+      // the decoded WAV file of an hour is 57.6 MB. Doubling copies it a few times only, and a
+      // job's destination whose size is known beforehand (runJob's `expectedBytes`) gets it at
+      // its first growth: one allocation and no copy.
+      this.sizeHint = null;
       const memfs = FS.filesystems && FS.filesystems.MEMFS;
       if (memfs && typeof memfs.expandFileStorage === 'function') {
         const expand = memfs.expandFileStorage;
         memfs.expandFileStorage = (node, capacity) => {
           const previous = node.contents ? node.contents.length : 0;
-          if (previous < capacity) expand(node, Math.max(capacity, 2 * previous));
+          if (previous >= capacity) return;
+          const hint = this.sizeHint;
+          const expected = hint !== null && FS.getPath(node) === hint.path ? hint.bytes : 0;
+          expand(node, Math.max(capacity, 2 * previous, expected));
         };
       }
     }
@@ -127,11 +133,23 @@
       return new Converter(module, sink);
     }
 
-    runJob(eventType, source, destination, onDot) {
+    // Runs one job. `expectedBytes`, when given, is the size the destination will likely reach:
+    // its storage is taken at once.
+    runJob(eventType, source, destination, onDot, expectedBytes) {
       this.sink.reset(onDot);
+      const FS = this.m.FS;
+      if (expectedBytes > 0) {
+        const path = destination.startsWith('/') ? destination : FS.cwd() + '/' + destination;
+        this.sizeHint = { path, bytes: expectedBytes };
+      }
       const t0 = now();
-      const status = this.m.ccall('amrweb_run_job', 'number', ['number', 'string', 'string'],
-                                  [eventType, source, destination]);
+      let status;
+      try {
+        status = this.m.ccall('amrweb_run_job', 'number', ['number', 'string', 'string'],
+                              [eventType, source, destination]);
+      } finally {
+        this.sizeHint = null;
+      }
       const ms = now() - t0;
       const output = this.sink.take();
       let bytes = null;
@@ -186,7 +204,8 @@
           if (onProgress) onProgress({ phase, done: Math.min(done, total), total });
         };
         if (onProgress) onProgress({ phase: 'decode', done: 0, total });
-        const decode = this.runJob(1, source, wavName, progress('decode'));
+        // The decoded file: the 62-byte header and 320 bytes for each frame.
+        const decode = this.runJob(1, source, wavName, progress('decode'), 62 + 320 * total);
         if (onProgress) onProgress({ phase: 'header', done: 0, total });
         const header = this.runJob(2, source, amrName, progress('header'));
         return {
