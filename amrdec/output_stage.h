@@ -25,13 +25,13 @@
 
 #include "decoder_state.h"
 
-// The browser build's compiler leaves a step's pieces as calls, which keep the chains in memory
-// instead of registers: there they are forced inline (GCC inlines them by itself, and forcing it
-// there costs instructions).
-#if defined(__EMSCRIPTEN__)
-#define AMRDEC_INLINE_IN_WASM __attribute__((always_inline))
+// clang (and so the browser build) leaves a step's pieces as calls, which keep the chains in
+// memory instead of registers: there they are forced inline (1% faster natively, 2 to 4% in the
+// browser). GCC inlines them by itself, and forcing it there costs instructions.
+#if defined(__clang__)
+#define AMRDEC_INLINE_FOR_CLANG __attribute__((always_inline))
 #else
-#define AMRDEC_INLINE_IN_WASM
+#define AMRDEC_INLINE_FOR_CLANG
 #endif
 
 namespace amrnb {
@@ -74,7 +74,7 @@ class OutputChains {
     scr_.out_c2 = static_cast<int32_t>(c2_);
   }
 
-  AMRDEC_INLINE_IN_WASM void operator()(int begin, int end) {
+  AMRDEC_INLINE_FOR_CLANG void operator()(int begin, int end) {
     switch (work_) {
       case kGain | kHighPass: Run<true, true>(begin, end); break;
       case kGain: Run<true, false>(begin, end); break;
@@ -88,7 +88,7 @@ class OutputChains {
   static constexpr int32_t kAgcFactor = 29491;  // 0.9 in Q15: gain smoothing of agc
 
   template <bool kWithGain, bool kWithHighPass>
-  AMRDEC_INLINE_IN_WASM void Run(int begin, int end) {
+  AMRDEC_INLINE_FOR_CLANG void Run(int begin, int end) {
     int32_t gain = gain_;  // Q12, within 0..32767: g0 is at most 3275
     int64_t c1 = c1_, c2 = c2_;
     for (int n = begin; n < end; ++n) {

@@ -27,6 +27,16 @@ struct If2Bits {
   int32_t operator()(int32_t k) const { return (frame[(k + 4) >> 3] >> ((k + 4) & 7)) & 1; }
 };
 
+// v, which the compiler may no longer know to be 0 or -1. Knowing it, clang turns the masking
+// of a weight into a choice between the weight and 0, which its x86 back end then makes a branch
+// on each payload bit: half of them mispredicted, and a clang build 13% slower on the hour job.
+inline int32_t OpaqueMask(int32_t v) {
+#if defined(__GNUC__) && !defined(__wasm__)
+  __asm__("" : "+r"(v));
+#endif
+  return v;
+}
+
 // Adds the weight of every set bit. The addition is made for every bit, with the weight
 // masked to 0 for a clear one: payload bits are random, and a branch on each would be
 // mispredicted half of the time. Bits before `first` are left out.
@@ -34,7 +44,7 @@ template <typename Bits>
 void Scatter(const Bits& bit, const BitOrderTable& order, int16_t* parm, int32_t first = 0) {
   for (int32_t k = first; k < order.count; ++k) {
     const BitPair& p = order.bits[k];
-    parm[p.index] = static_cast<int16_t>(parm[p.index] + (p.weight & -bit(k)));
+    parm[p.index] = static_cast<int16_t>(parm[p.index] + (p.weight & OpaqueMask(-bit(k))));
   }
 }
 
@@ -48,7 +58,7 @@ void Scatter(const StorageBits& bit, const BitOrderTable& order, int16_t* parm) 
   for (int32_t b = 0; b < whole; ++b, p += 8) {
     const uint32_t byte = static_cast<uint32_t>(payload[b]) << 24;
     for (int j = 0; j < 8; ++j) {
-      const int32_t set = static_cast<int32_t>(byte << j) >> 31;  // 0 or -1
+      const int32_t set = OpaqueMask(static_cast<int32_t>(byte << j) >> 31);  // 0 or -1
       parm[p[j].index] = static_cast<int16_t>(parm[p[j].index] + (p[j].weight & set));
     }
   }

@@ -9,7 +9,7 @@
 #     with the machine's load.
 # Emulated builds print instructions only: their time is the emulator's. For the browser build
 # (a folder from web/build.sh, such as build/web/site) it runs bench/web_speed.mjs: the decode
-# job under Node and the native program, alternated.
+# job under Node and the native program, alternated, then the same in headless Chromium.
 #
 #   bench/speed.sh [BUILD_DIR] [RUNS]      (default build/release, 5 runs)
 #
@@ -23,8 +23,13 @@ if [[ ! -f $streams/hour_mixed.wav ]]; then
   cmake --build build/release -j2 --target bench_streams >/dev/null
 fi
 if [[ -f $build/amrconv.wasm ]]; then
-  # The browser build (web/build.sh): its decode job under Node against the native program.
-  exec node bench/web_speed.mjs "$runs" "$build"
+  # The browser build (web/build.sh): its decode job under Node against the native program, then
+  # in headless Chromium where the machine has it (tests/web/run.sh installs puppeteer-core).
+  node bench/web_speed.mjs "$runs" "$build"
+  if [[ -x ${CHROMIUM:-/usr/bin/chromium} && -d tests/web/node_modules/puppeteer-core ]]; then
+    node bench/web_speed.mjs --chromium "$runs" "$build"
+  fi
+  exit 0
 fi
 [[ -f $build/CMakeCache.txt ]] || { echo "no build in $build" >&2; exit 1; }
 work=$(mktemp -d)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs missing packages, then builds and runs every test, in a release
 # build and in a Debug build under AddressSanitizer and UndefinedBehaviorSanitizer, then the
-# further stages listed at the end. Its last line is "tests: N passed, N failed, N skipped".
+# further stages listed at the end (the scalar kernels, clang, Python, the browser, cross builds,
+# packages). Its last line is "tests: N passed, N failed, N skipped".
 set -euo pipefail
 exec </dev/null
 cd "$(dirname "$0")/.."
@@ -60,6 +61,12 @@ run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DAMRCONV_SANITIZE=ON
 # byte for byte against the SSE2 build's.
 run_build build/scalar -DCMAKE_BUILD_TYPE=Release -DAMRCONV_SIMD=OFF
 run_stage scalar-outputs scripts/compare_outputs.sh build/scalar/compare build/scalar/app/amrconv
+# The suite built by clang, the compiler of macOS and of the browser build, so that the code
+# stays warning-free and exact under both compilers (the install tests, labelled slow, already
+# build their consumers with both).
+ctest_options=(-LE slow)
+run_build build/clang -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_FLAGS=-Werror -DCMAKE_C_FLAGS=-Werror
 # The Python package against amrconv, on the shared library (build/shared).
 run_stage python scripts/test_python.sh
 run_stage web tests/web/run.sh

@@ -182,10 +182,11 @@ TEST(DecodeJob, WriteFailuresLoseOnlyTheirFrames) {
     ASSERT_EQ(RunAmrconv(dir, {dir.Path("src.wav"), dir.Path("full.wav"), "1"}).exit_code, 0);
     const Bytes full = ReadFile(dir.Path("full.wav"));
     rlimit limit{62 + 5 * 320 + 100, RLIM_INFINITY};
+    const bool lift_limit = lift;  // a structured binding cannot be captured before clang 16
     // The pipe holds 64 KiB: the first write returns once the job has read all but that much.
     const RunResult r = RunFed(
         dir, source, source.size() * 6 / 7, "1", [&](pid_t pid) { EXPECT_EQ(prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0); },
-        [&](pid_t pid) { limit.rlim_cur = lift ? RLIM_INFINITY : limit.rlim_cur, prlimit(pid, RLIMIT_FSIZE, &limit, nullptr); });
+        [&](pid_t pid) { limit.rlim_cur = lift_limit ? RLIM_INFINITY : limit.rlim_cur, prlimit(pid, RLIMIT_FSIZE, &limit, nullptr); });
     EXPECT_EQ(r.exit_code, 0);
 
     const Bytes out = ReadFile(dir.Path("dst"));
