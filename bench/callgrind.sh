@@ -17,7 +17,7 @@ trap 'rm -rf "$work"' EXIT
 # count STREAM... -> prints instructions per frame over the given streams
 count() {
   local out=$work/cg.out
-  valgrind --tool=callgrind --callgrind-out-file="$out" --toggle-collect='amrnb::DecodeFrame*' \
+  valgrind --tool=callgrind --callgrind-out-file="$out" --toggle-collect='amrnb::DecodeFrame(*' \
     "$driver" "$@" >"$work/driver.txt" 2>"$work/valgrind.txt"
   local frames ir
   frames=$(awk '{ n += $2 } END { print n }' "$work/driver.txt")
@@ -38,7 +38,7 @@ printf '%-6s %14d\n' dtx "$(count "$streams/dtx.wav")"
 
 echo
 echo "Top routines over the eight speech streams (instructions, self):"
-valgrind --tool=callgrind --callgrind-out-file="$work/all.out" --toggle-collect='amrnb::DecodeFrame*' \
+valgrind --tool=callgrind --callgrind-out-file="$work/all.out" --toggle-collect='amrnb::DecodeFrame(*' \
   "$driver" "$streams"/mode{0,1,2,3,4,5,6,7}_speech.wav >/dev/null 2>&1
 callgrind_annotate --threshold=99 "$work/all.out" 2>/dev/null |
   awk '/file:function/ { on = 1; next } on && NF { sub(/ \[.*\]$/, ""); sub(/\?\?\?:/, ""); print }' | head -n "${TOP:-20}"

@@ -67,7 +67,7 @@ else
   driver=$build/bench/amrdec_driver
   [[ -x $driver ]] || cmake --build "$build" -j2 --target amrdec_driver >/dev/null
   count() {
-    valgrind --tool=callgrind --callgrind-out-file="$work/cg.out" --toggle-collect='amrnb::DecodeFrame*' \
+    valgrind --tool=callgrind --callgrind-out-file="$work/cg.out" --toggle-collect='amrnb::DecodeFrame(*' \
       "$driver" "$1" >"$work/driver.txt" 2>/dev/null
     local frames ir
     frames=$(awk '{ n += $2 } END { print n }' "$work/driver.txt")
