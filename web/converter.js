@@ -113,9 +113,18 @@
         memfs.expandFileStorage = (node, capacity) => {
           const previous = node.contents ? node.contents.length : 0;
           if (previous >= capacity) return;
+          const grown = Math.max(capacity, 2 * previous);
           const hint = this.sizeHint;
-          const expected = hint !== null && FS.getPath(node) === hint.path ? hint.bytes : 0;
-          expand(node, Math.max(capacity, 2 * previous, expected));
+          if (hint !== null && hint.bytes > grown && FS.getPath(node) === hint.path) {
+            this.sizeHint = null;  // one try: a size the browser cannot give grows as before
+            try {
+              expand(node, hint.bytes);
+              return;
+            } catch (error) {
+              if (!(error instanceof RangeError)) throw error;
+            }
+          }
+          expand(node, grown);
         };
       }
     }

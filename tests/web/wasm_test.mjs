@@ -69,6 +69,15 @@ await check('"#!AMR" storage file: decoded like the AMR-in-WAV stream it came fr
   expect(r.amrName !== r.source, 'the AMR download would replace the source');
 });
 
+await check('decode job: a destination size the browser cannot give grows as it writes instead', () => {
+  const s = streams.find((x) => x.name === 'mixed');
+  converter.m.FS.writeFile('big.wav', fs.readFileSync(s.source));
+  const r = converter.runJob(1, 'big.wav', 'out/big.wav', null, 2 ** 53);
+  converter.m.FS.unlink('big.wav');
+  expect(r.status === 0, `status ${r.status}`);
+  sameBytes(r.bytes, fs.readFileSync(s.expected), 'decoded WAV');
+});
+
 if (!nativeAvailable()) {
   skip('damaged files against amrconv', 'no native amrconv (set AMRCONV or build build/release)');
 } else {
