@@ -26,7 +26,7 @@
 #include "decoder_state.h"
 
 // clang (and so the browser build) leaves a step's pieces as calls, which keep the chains in
-// memory instead of registers: there they are forced inline (1% faster natively, 2 to 4% in the
+// memory instead of registers: there they are forced inline (1% faster natively, 1 to 4% in the
 // browser). GCC inlines them by itself, and forcing it there costs instructions.
 #if defined(__clang__)
 #define AMRDEC_INLINE_FOR_CLANG __attribute__((always_inline))
