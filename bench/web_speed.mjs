@@ -44,7 +44,7 @@ if (inChromium) {
       res.writeHead(404).end();
       return;
     }
-    const type = file.endsWith('.wasm') ? 'application/wasm' : file.endsWith('.js') ? 'text/javascript' : 'text/html';
+    const type = file.endsWith('.wasm') ? 'application/wasm' : file.endsWith('.js') ? 'text/javascript' : 'audio/wav';
     res.writeHead(200, { 'Content-Type': type });
     fs.createReadStream(file).pipe(res);
   });
