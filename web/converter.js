@@ -162,9 +162,9 @@
       const ms = now() - t0;
       const output = this.sink.take();
       let bytes = null;
-      if (this.m.FS.analyzePath(destination).exists) {
-        bytes = this.m.FS.readFile(destination);
-        this.m.FS.unlink(destination);
+      if (FS.analyzePath(destination).exists) {
+        bytes = FS.readFile(destination);
+        FS.unlink(destination);
       }
       return { status, output, text: latin1(output), bytes, ms };
     }
